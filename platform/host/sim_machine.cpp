@@ -1,0 +1,402 @@
+#include "platform/host/sim_machine.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace sim {
+namespace {
+
+std::unique_ptr<Machine>& Instance() {
+  static std::unique_ptr<Machine> machine = std::make_unique<Machine>();
+  return machine;
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+bool SameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+std::string Text(const char* text) { return text ? text : "NULL"; }
+std::string Number(unsigned long long n) { return std::to_string(n); }
+std::string Hex(DWORD n) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "0x%X", static_cast<unsigned>(n));
+  return buffer;
+}
+std::string Pointer(const void* p) { return p ? "ptr" : "NULL"; }
+
+// Set handles and key handles are small numbers dressed as pointers.
+constexpr std::uintptr_t kSetBase = 0x10000;
+constexpr std::uintptr_t kKeyBase = 0x20000;
+
+HDEVINFO SetHandle(std::size_t index) {
+  return reinterpret_cast<HDEVINFO>(kSetBase + index);
+}
+std::string SetName(HDEVINFO set) {
+  const auto value = reinterpret_cast<std::uintptr_t>(set);
+  if (set == INVALID_HANDLE_VALUE) return "INVALID_HANDLE_VALUE";
+  if (value >= kSetBase && value < kKeyBase) return "set" + Number(value - kSetBase + 1);
+  return Pointer(set);
+}
+std::string KeyName(HKEY key) {
+  if (key == HKEY_LOCAL_MACHINE) return "HKEY_LOCAL_MACHINE";
+  const auto value = reinterpret_cast<std::uintptr_t>(key);
+  if (value >= kKeyBase) return "key" + Number(value - kKeyBase);
+  return Pointer(key);
+}
+
+Machine& M() { return Machine::Current(); }
+
+// Records a call and gives the error it is to fail with, if a fault is
+// armed for this occurrence of it.
+std::optional<DWORD> Enter(const char* function, std::vector<std::string> args) {
+  Machine& m = M();
+  m.journal.push_back({function, std::move(args)});
+  const int occurrence = ++m.callCounts[function];
+  for (const Machine::Fault& fault : m.faults) {
+    if (fault.function == function && fault.occurrence == occurrence) return fault.error;
+  }
+  return std::nullopt;
+}
+
+BOOL Fail(DWORD error) {
+  M().lastError = error;
+  return FALSE;
+}
+
+BOOL Succeed() {
+  M().lastError = ERROR_SUCCESS;
+  return TRUE;
+}
+
+// The set behind a handle, or null.
+std::vector<std::size_t>* FindSet(HDEVINFO set) {
+  const auto value = reinterpret_cast<std::uintptr_t>(set);
+  if (value < kSetBase || value >= kSetBase + M().sets.size()) return nullptr;
+  return &M().sets[value - kSetBase];
+}
+
+// The device a record names within a set, or null (with the last error set).
+Device* RecordDevice(HDEVINFO set, PSP_DEVINFO_DATA record) {
+  const std::vector<std::size_t>* members = FindSet(set);
+  if (!members) {
+    Fail(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  if (!record || record->cbSize != sizeof(SP_DEVINFO_DATA) || record->DevInst == 0 ||
+      record->Reserved != reinterpret_cast<std::uintptr_t>(set) - kSetBase) {
+    Fail(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  const std::size_t index = record->DevInst - 1;
+  for (std::size_t member : *members) {
+    if (member == index) return &M().devices[index];
+  }
+  Fail(ERROR_INVALID_PARAMETER);
+  return nullptr;
+}
+
+bool HasHardwareId(const Device& device, const char* hardwareId) {
+  for (const std::string& id : device.hardwareIds) {
+    if (Lower(id) == Lower(hardwareId)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool NoCase::operator()(const std::string& a, const std::string& b) const {
+  return Lower(a) < Lower(b);
+}
+
+std::string EnumKey(const std::string& instanceId) {
+  return "SYSTEM\\CurrentControlSet\\Enum\\" + instanceId;
+}
+
+std::string DeviceParametersKey(const std::string& instanceId) {
+  return EnumKey(instanceId) + "\\Device Parameters";
+}
+
+std::string ToString(const GUID& g) {
+  char buffer[40];
+  std::snprintf(buffer, sizeof buffer, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                static_cast<unsigned>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1],
+                g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+  return buffer;
+}
+
+Machine& Machine::Current() { return *Instance(); }
+
+Machine& Machine::Reset() {
+  Instance() = std::make_unique<Machine>();
+  return *Instance();
+}
+
+void Machine::AddInf(const std::string& path, const GUID& classGuid,
+                     const std::string& className) {
+  infs[path] = Inf{true, classGuid, className};
+}
+
+void Machine::AddUnreadableInf(const std::string& path) { infs[path] = Inf{false, {}, {}}; }
+
+Device& Machine::AddDevice(const std::string& instanceId, const std::string& hardwareId,
+                           const GUID& classGuid, bool deviceParameters) {
+  registry[EnumKey(instanceId)];
+  if (deviceParameters) registry[DeviceParametersKey(instanceId)];
+  Device device;
+  device.instanceId = instanceId;
+  device.hardwareIds = {hardwareId};
+  device.classGuid = classGuid;
+  devices.push_back(device);
+  return devices.back();
+}
+
+void Machine::FailCall(const std::string& function, int occurrence, DWORD error) {
+  faults.push_back({function, occurrence, error});
+}
+
+std::vector<Call> Machine::Calls(const std::string& function) const {
+  std::vector<Call> calls;
+  for (const Call& call : journal) {
+    if (call.function == function) calls.push_back(call);
+  }
+  return calls;
+}
+
+const Device* Machine::FindDevice(const std::string& instanceId) const {
+  for (const Device& device : devices) {
+    if (device.instanceId == instanceId) return &device;
+  }
+  return nullptr;
+}
+
+const RegValue* Machine::FindValue(const std::string& keyPath, const std::string& name) const {
+  const auto key = registry.find(keyPath);
+  if (key == registry.end()) return nullptr;
+  const auto value = key->second.find(name);
+  return value == key->second.end() ? nullptr : &value->second;
+}
+
+}  // namespace sim
+
+using sim::Enter;
+using sim::Fail;
+using sim::M;
+using sim::Succeed;
+
+// kernel32
+
+UINT GetWindowsDirectoryA(LPSTR buffer, UINT size) {
+  if (const auto fault = Enter("GetWindowsDirectoryA", {sim::Pointer(buffer), sim::Number(size)})) {
+    Fail(*fault);
+    return 0;
+  }
+  const std::string& dir = M().windowsDirectory;
+  // A buffer too small is left untouched; the result is the size needed.
+  if (!buffer || dir.size() + 1 > size) return static_cast<UINT>(dir.size() + 1);
+  std::memcpy(buffer, dir.c_str(), dir.size() + 1);
+  return static_cast<UINT>(dir.size());
+}
+
+DWORD GetLastError() {
+  sim::Machine& m = M();
+  m.journal.push_back({"GetLastError", {}});
+  return m.lastError;
+}
+
+void SetLastError(DWORD error) { M().lastError = error; }
+
+void Sleep(DWORD milliseconds) { Enter("Sleep", {sim::Number(milliseconds)}); }
+
+// setupapi
+
+BOOL SetupDiGetINFClassA(PCSTR infName, LPGUID classGuid, PSTR className, DWORD classNameSize,
+                         PDWORD requiredSize) {
+  if (const auto fault = Enter("SetupDiGetINFClassA", {sim::Text(infName), sim::Pointer(classGuid),
+                                    sim::Pointer(className), sim::Number(classNameSize),
+                                    sim::Pointer(requiredSize)})) {
+    return Fail(*fault);
+  }
+  if (!infName || !classGuid || !className) return Fail(ERROR_INVALID_PARAMETER);
+  const auto inf = M().infs.find(infName);
+  if (inf == M().infs.end()) return Fail(ERROR_FILE_NOT_FOUND);
+  if (!inf->second.readable) return Fail(ERROR_INVALID_DATA);
+  const std::string& name = inf->second.className;
+  if (requiredSize) *requiredSize = static_cast<DWORD>(name.size() + 1);
+  if (name.size() + 1 > classNameSize) return Fail(ERROR_INSUFFICIENT_BUFFER);
+  std::memcpy(className, name.c_str(), name.size() + 1);
+  *classGuid = inf->second.classGuid;
+  return Succeed();
+}
+
+HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND parent,
+                              DWORD flags) {
+  if (const auto fault = Enter("SetupDiGetClassDevsA", {classGuid ? sim::ToString(*classGuid) : "NULL",
+                                     sim::Text(enumerator), sim::Pointer(parent),
+                                     sim::Number(flags)})) {
+    Fail(*fault);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (!classGuid) {
+    Fail(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  std::vector<std::size_t> members;
+  for (std::size_t i = 0; i < M().devices.size(); ++i) {
+    const sim::Device& device = M().devices[i];
+    if (sim::SameGuid(device.classGuid, *classGuid) &&
+        (device.present || !(flags & DIGCF_PRESENT))) {
+      members.push_back(i);
+    }
+  }
+  M().sets.push_back(members);
+  Succeed();
+  return sim::SetHandle(M().sets.size() - 1);
+}
+
+BOOL SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, PSP_DEVINFO_DATA record) {
+  if (const auto fault = Enter("SetupDiEnumDeviceInfo", {sim::SetName(set), sim::Number(index),
+                                      sim::Pointer(record)})) {
+    return Fail(*fault);
+  }
+  const std::vector<std::size_t>* members = sim::FindSet(set);
+  if (!members) return Fail(ERROR_INVALID_HANDLE);
+  if (!record || record->cbSize != sizeof(SP_DEVINFO_DATA)) {
+    return Fail(ERROR_INVALID_USER_BUFFER);
+  }
+  if (index >= members->size()) return Fail(ERROR_NO_MORE_ITEMS);
+  const std::size_t device = (*members)[index];
+  record->ClassGuid = M().devices[device].classGuid;
+  record->DevInst = static_cast<DWORD>(device + 1);
+  record->Reserved = static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(set) - sim::kSetBase);
+  return Succeed();
+}
+
+BOOL SetupDiGetDeviceInstanceIdA(HDEVINFO set, PSP_DEVINFO_DATA record, PSTR buffer,
+                                 DWORD bufferSize, PDWORD requiredSize) {
+  if (const auto fault = Enter("SetupDiGetDeviceInstanceIdA", {sim::SetName(set), sim::Pointer(record),
+                                            sim::Pointer(buffer), sim::Number(bufferSize),
+                                            sim::Pointer(requiredSize)})) {
+    return Fail(*fault);
+  }
+  const sim::Device* device = sim::RecordDevice(set, record);
+  if (!device) return FALSE;
+  const std::string& id = device->instanceId;
+  if (requiredSize) *requiredSize = static_cast<DWORD>(id.size() + 1);
+  // An ID that does not fit whole leaves the caller's buffer as it was.
+  if (!buffer || id.size() + 1 > bufferSize) return Fail(ERROR_INSUFFICIENT_BUFFER);
+  std::memcpy(buffer, id.c_str(), id.size() + 1);
+  return Succeed();
+}
+
+BOOL SetupDiSetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA record, DWORD property,
+                                       const BYTE* buffer, DWORD bufferSize) {
+  const char* bytes = reinterpret_cast<const char*>(buffer);
+  if (const auto fault = Enter("SetupDiSetDeviceRegistryPropertyA",
+            {sim::SetName(set), sim::Pointer(record), sim::Number(property),
+             buffer ? std::string(bytes, bufferSize) : "NULL", sim::Number(bufferSize)})) {
+    return Fail(*fault);
+  }
+  const sim::Device* device = sim::RecordDevice(set, record);
+  if (!device) return FALSE;
+  if (property != SPDRP_FRIENDLYNAME || !buffer) return Fail(ERROR_INVALID_PARAMETER);
+  if (!device->present) return Fail(ERROR_NO_SUCH_DEVINST);
+  // Like the registry, the text's terminator is taken from the byte after it.
+  M().registry[sim::EnumKey(device->instanceId)]["FriendlyName"] =
+      sim::RegValue{REG_SZ, std::string(bytes, bufferSize), bytes[bufferSize] == '\0'};
+  return Succeed();
+}
+
+BOOL SetupDiRemoveDevice(HDEVINFO set, PSP_DEVINFO_DATA record) {
+  if (const auto fault = Enter("SetupDiRemoveDevice", {sim::SetName(set), sim::Pointer(record)})) return Fail(*fault);
+  sim::Device* device = sim::RecordDevice(set, record);
+  if (!device) return FALSE;
+  if (!device->present) return Fail(ERROR_NO_SUCH_DEVINST);
+  // The device and its keys go; the element stays in the set.
+  device->present = false;
+  const std::string prefix = sim::Lower(sim::EnumKey(device->instanceId));
+  auto& registry = M().registry;
+  for (auto key = registry.begin(); key != registry.end();) {
+    const std::string path = sim::Lower(key->first);
+    if (path == prefix || path.rfind(prefix + "\\", 0) == 0) {
+      key = registry.erase(key);
+    } else {
+      ++key;
+    }
+  }
+  return Succeed();
+}
+
+// newdev
+
+BOOL UpdateDriverForPlugAndPlayDevicesA(HWND parent, LPCSTR hardwareId, LPCSTR fullInfPath,
+                                        DWORD installFlags, PBOOL rebootRequired) {
+  if (const auto fault = Enter("UpdateDriverForPlugAndPlayDevicesA",
+            {sim::Pointer(parent), sim::Text(hardwareId), sim::Text(fullInfPath),
+             sim::Number(installFlags), sim::Pointer(rebootRequired)})) {
+    return Fail(*fault);
+  }
+  if (!hardwareId || !fullInfPath) return Fail(ERROR_INVALID_PARAMETER);
+  if (installFlags & ~(INSTALLFLAG_FORCE | INSTALLFLAG_READONLY | INSTALLFLAG_NONINTERACTIVE)) {
+    return Fail(ERROR_INVALID_FLAGS);
+  }
+  const auto inf = M().infs.find(fullInfPath);
+  if (inf == M().infs.end()) return Fail(ERROR_FILE_NOT_FOUND);
+  if (!inf->second.readable) return Fail(ERROR_INVALID_DATA);
+  bool matched = false;
+  for (sim::Device& device : M().devices) {
+    if (device.present && sim::HasHardwareId(device, hardwareId)) {
+      device.driverInf = fullInfPath;
+      device.driverFlags = installFlags;
+      matched = true;
+    }
+  }
+  if (!matched) return Fail(ERROR_NO_SUCH_DEVINST);
+  if (rebootRequired) *rebootRequired = FALSE;
+  return Succeed();
+}
+
+// advapi32: results are returned, the last error is left alone.
+
+LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) {
+  if (const auto fault = Enter("RegOpenKeyExA", {sim::KeyName(key), sim::Text(subKey), sim::Number(options),
+                              sim::Hex(access), sim::Pointer(result)})) {
+    return static_cast<LONG>(*fault);
+  }
+  if (key != HKEY_LOCAL_MACHINE) return ERROR_INVALID_HANDLE;
+  if (!subKey || !result) return ERROR_INVALID_PARAMETER;
+  if (!M().KeyExists(subKey)) return ERROR_FILE_NOT_FOUND;
+  const std::size_t handle = M().nextKey++;
+  M().openKeys[handle] = M().registry.find(subKey)->first;
+  *result = reinterpret_cast<HKEY>(sim::kKeyBase + handle);
+  return ERROR_SUCCESS;
+}
+
+LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
+                    DWORD dataSize) {
+  const char* bytes = reinterpret_cast<const char*>(data);
+  if (const auto fault = Enter("RegSetValueExA", {sim::KeyName(key), sim::Text(valueName), sim::Number(reserved),
+                               sim::Number(type), data ? std::string(bytes, dataSize) : "NULL",
+                               sim::Number(dataSize)})) {
+    return static_cast<LONG>(*fault);
+  }
+  const auto handle = reinterpret_cast<std::uintptr_t>(key) - sim::kKeyBase;
+  const auto open = M().openKeys.find(handle);
+  if (open == M().openKeys.end()) return ERROR_INVALID_HANDLE;
+  if (!M().KeyExists(open->second)) return ERROR_KEY_DELETED;
+  if (!data && dataSize) return ERROR_INVALID_PARAMETER;
+  // As on NT, a REG_SZ text whose next byte is a NUL is stored terminated.
+  M().registry[open->second][valueName ? valueName : ""] = sim::RegValue{
+      type, std::string(bytes, dataSize), type == REG_SZ && bytes && bytes[dataSize] == '\0'};
+  return ERROR_SUCCESS;
+}
+
+LONG RegCloseKey(HKEY key) {
+  if (const auto fault = Enter("RegCloseKey", {sim::KeyName(key)})) return static_cast<LONG>(*fault);
+  const auto handle = reinterpret_cast<std::uintptr_t>(key) - sim::kKeyBase;
+  return M().openKeys.erase(handle) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}

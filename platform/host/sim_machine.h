@@ -1,0 +1,100 @@
+// The simulated Windows machine behind the host stand-in: present devices,
+// registry keys, INF files and the Windows directory. Tests set it up,
+// run the program's code against it and inspect what it did. Every platform
+// call is recorded with its arguments, and any call can be told to fail.
+// It follows what Windows documents for each call.
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/host/windows_api.h"
+
+namespace sim {
+
+// Registry paths and value names compare without regard to case.
+struct NoCase {
+  bool operator()(const std::string& a, const std::string& b) const;
+};
+
+struct RegValue {
+  DWORD type = 0;
+  std::string data;       // exactly the bytes passed
+  bool nulAfter = false;  // the caller's buffer held a NUL right after them
+};
+
+using RegKey = std::map<std::string, RegValue, NoCase>;
+
+struct Device {
+  std::string instanceId;
+  std::vector<std::string> hardwareIds;
+  GUID classGuid{};
+  bool present = true;
+  std::string driverInf;  // the INF last installed on it, empty when none
+  DWORD driverFlags = 0;
+};
+
+struct Call {
+  std::string function;
+  std::vector<std::string> args;  // rendered as text; "NULL" for a null pointer
+};
+
+// The registry key of a device, under HKEY_LOCAL_MACHINE.
+std::string EnumKey(const std::string& instanceId);
+std::string DeviceParametersKey(const std::string& instanceId);
+std::string ToString(const GUID& guid);
+
+class Machine {
+ public:
+  // The machine the platform calls act on. Reset() replaces it by a fresh,
+  // empty one and returns it.
+  static Machine& Current();
+  static Machine& Reset();
+
+  // Setting up.
+  void AddInf(const std::string& path, const GUID& classGuid, const std::string& className);
+  void AddUnreadableInf(const std::string& path);
+  // Adds a present device with its Enum key and, unless told otherwise, its
+  // "Device Parameters" key. Devices enumerate in the order they are added.
+  Device& AddDevice(const std::string& instanceId, const std::string& hardwareId,
+                    const GUID& classGuid, bool deviceParameters = true);
+  // The given occurrence (1 for the first) of a call fails with error.
+  void FailCall(const std::string& function, int occurrence, DWORD error);
+
+  // Inspecting.
+  std::vector<Call> Calls(const std::string& function) const;
+  const Device* FindDevice(const std::string& instanceId) const;
+  const RegValue* FindValue(const std::string& keyPath, const std::string& name) const;
+  bool KeyExists(const std::string& keyPath) const { return registry.count(keyPath) != 0; }
+  std::size_t OpenKeyCount() const { return openKeys.size(); }
+
+  // The state, open to tests as it is to the platform calls.
+  std::string windowsDirectory = "C:\\Windows";
+  std::vector<Device> devices;
+  std::map<std::string, RegKey, NoCase> registry;
+  std::vector<Call> journal;
+  DWORD lastError = ERROR_SUCCESS;
+
+  // Bookkeeping of the platform calls.
+  struct Inf {
+    bool readable = true;
+    GUID classGuid{};
+    std::string className;
+  };
+  struct Fault {
+    std::string function;
+    int occurrence;
+    DWORD error;
+  };
+  std::map<std::string, Inf, NoCase> infs;
+  std::vector<std::vector<std::size_t>> sets;  // device indices per set
+  std::map<std::size_t, std::string> openKeys;  // handle number -> key path
+  std::size_t nextKey = 1;
+  std::vector<Fault> faults;
+  std::map<std::string, int> callCounts;
+};
+
+}  // namespace sim

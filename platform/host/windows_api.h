@@ -1,0 +1,99 @@
+// Host stand-in for the part of the Windows API the program calls: the same
+// names, types and constant values, implemented by the simulated machine in
+// sim_machine.h. Only what the program needs is declared here.
+#pragma once
+
+#include <cstdint>
+
+using BYTE = std::uint8_t;
+using WORD = std::uint16_t;
+using DWORD = std::uint32_t;
+using UINT = unsigned int;
+using LONG = std::int32_t;
+using BOOL = int;
+using ULONG_PTR = std::uintptr_t;
+using REGSAM = DWORD;
+using LPSTR = char*;
+using PSTR = char*;
+using LPCSTR = const char*;
+using PCSTR = const char*;
+using PDWORD = DWORD*;
+using PBOOL = BOOL*;
+using HANDLE = void*;
+using HDEVINFO = void*;
+using HWND = struct HWND__*;
+using HKEY = struct HKEY__*;
+using PHKEY = HKEY*;
+
+struct GUID {
+  DWORD Data1;
+  WORD Data2;
+  WORD Data3;
+  BYTE Data4[8];
+};
+using LPGUID = GUID*;
+
+// Laid out as on 32-bit Windows, where the record is 28 bytes.
+struct SP_DEVINFO_DATA {
+  DWORD cbSize;
+  GUID ClassGuid;
+  DWORD DevInst;
+  DWORD Reserved;
+};
+using PSP_DEVINFO_DATA = SP_DEVINFO_DATA*;
+
+#define WINAPI
+#define TRUE 1
+#define FALSE 0
+#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1)))
+#define HKEY_LOCAL_MACHINE \
+  (reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG>(0x80000002))))
+
+constexpr DWORD DIGCF_PRESENT = 0x00000002;
+constexpr DWORD SPDRP_FRIENDLYNAME = 0x0000000C;
+constexpr DWORD INSTALLFLAG_FORCE = 0x00000001;
+constexpr DWORD INSTALLFLAG_READONLY = 0x00000002;
+constexpr DWORD INSTALLFLAG_NONINTERACTIVE = 0x00000004;
+constexpr REGSAM KEY_ALL_ACCESS = 0x000F003F;
+constexpr DWORD REG_SZ = 1;
+
+constexpr DWORD ERROR_SUCCESS = 0;
+constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+constexpr DWORD ERROR_INVALID_HANDLE = 6;
+constexpr DWORD ERROR_INVALID_DATA = 13;
+constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD ERROR_BUFFER_OVERFLOW = 111;
+constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
+constexpr DWORD ERROR_KEY_DELETED = 1018;
+constexpr DWORD ERROR_INVALID_USER_BUFFER = 1784;
+constexpr DWORD ERROR_INVALID_FLAGS = 1004;
+constexpr DWORD ERROR_NO_SUCH_DEVINST = 0xE000020B;
+
+// kernel32
+UINT GetWindowsDirectoryA(LPSTR buffer, UINT size);
+DWORD GetLastError();
+void SetLastError(DWORD error);
+void Sleep(DWORD milliseconds);
+
+// setupapi
+BOOL SetupDiGetINFClassA(PCSTR infName, LPGUID classGuid, PSTR className,
+                         DWORD classNameSize, PDWORD requiredSize);
+HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND parent,
+                              DWORD flags);
+BOOL SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, PSP_DEVINFO_DATA record);
+BOOL SetupDiGetDeviceInstanceIdA(HDEVINFO set, PSP_DEVINFO_DATA record, PSTR buffer,
+                                 DWORD bufferSize, PDWORD requiredSize);
+BOOL SetupDiSetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA record, DWORD property,
+                                       const BYTE* buffer, DWORD bufferSize);
+BOOL SetupDiRemoveDevice(HDEVINFO set, PSP_DEVINFO_DATA record);
+
+// newdev
+BOOL UpdateDriverForPlugAndPlayDevicesA(HWND parent, LPCSTR hardwareId, LPCSTR fullInfPath,
+                                        DWORD installFlags, PBOOL rebootRequired);
+
+// advapi32
+LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
+LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
+                    DWORD dataSize);
+LONG RegCloseKey(HKEY key);
