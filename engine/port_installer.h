@@ -1,0 +1,52 @@
+// PortInstaller: installs the drivers of the QRV 7310-zz5 PCI serial-port
+// card. One object per run; its constructor reads the Windows
+// directory, the setup classes of the card's INF files and a snapshot of the
+// present ports-class devices. Every operation returns 0 on success.
+#pragma once
+
+#include "engine/tables.h"
+#include "platform/platform.h"
+
+class PortInstaller {
+ public:
+  PortInstaller();
+  virtual ~PortInstaller();
+
+  PortInstaller(const PortInstaller&) = delete;
+  PortInstaller& operator=(const PortInstaller&) = delete;
+
+  // Reads the classes of the ports, base and product INF in that order,
+  // stopping at the first that cannot be read: 0 when all three were read.
+  int ResolveInfClasses();
+  // Takes the snapshot of present ports-class devices; always 0.
+  int OpenPortDeviceSet();
+
+  // Installs the product function, the base function, then the four
+  // children. 0 when both functions installed, whatever the children did;
+  // otherwise the platform's error code for the function that failed.
+  int InstallDrivers();
+
+ private:
+  static constexpr DWORD kDeviceRecordSize = 28;
+  static constexpr DWORD kWindowsDirSize = 20;
+  static constexpr DWORD kClassNameSize = 50;
+  static constexpr DWORD kInstanceIdSize = 100;
+  static constexpr DWORD kPathSize = 100;
+
+  GUID* ClassOf(InfFile inf);
+  bool FormatInfPath(InfFile inf, char (&path)[kPathSize]) const;
+
+  HDEVINFO portDevices;
+  GUID portsClass;
+  GUID productClass;
+  GUID baseClass;
+  SP_DEVINFO_DATA deviceRecord;
+  char windowsDir[kWindowsDirSize];
+  char className[kClassNameSize];
+  DWORD classNameSize;
+  char instanceId[kInstanceIdSize];
+  DWORD instanceIdSize;
+  // Which INF classes set-up actually read; a class that was not read is
+  // never used to open a device set.
+  bool classRead[InfFileCount];
+};

@@ -1,0 +1,49 @@
+#include "frontend/console.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "engine/port_installer.h"
+
+namespace {
+
+const char kBanner[] =
+    "QRV 7310-zz5 PCI Serial Port Installer\n"
+    "Version 1.00\n"
+    "Do not turn off the computer or remove the card until this program has finished.\n\n";
+
+// Every text is written verbatim and flushed at once, so that a step's
+// prompt stands on the screen while the step runs, even through a pipe.
+void Print(const char* text) {
+  std::fputs(text, stdout);
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+Mode SelectMode(int argc, const char* const argv[]) {
+  if (argc > 1) {
+    if (std::strcmp(argv[1], "u") == 0) return Mode::Uninstall;
+    if (std::strcmp(argv[1], "r") == 0) return Mode::Reassign;
+  }
+  return Mode::Install;
+}
+
+void RunInstallSequence(PortInstaller& installer) {
+  Print("Installing 7310-zz5 PCI Serial Port Drivers - ");
+  Print(installer.InstallDrivers() == 0 ? " [ OK ]\n" : " [ FAILED ] \n");
+}
+
+int RunProgram(int argc, const char* const argv[]) {
+  PortInstaller installer;
+  Print(kBanner);
+  switch (SelectMode(argc, argv)) {
+    case Mode::Install:
+      RunInstallSequence(installer);
+      break;
+    case Mode::Reassign:
+    case Mode::Uninstall:
+      break;
+  }
+  return 0;
+}

@@ -1,0 +1,16 @@
+// The console side of qrvinst: the banner, the choice of mode and the
+// sequence of each mode.
+#pragma once
+
+class PortInstaller;
+
+enum class Mode { Install, Reassign, Uninstall };
+
+// Only the first argument counts, and only the exact keys "u" and "r" choose
+// another mode than installing.
+Mode SelectMode(int argc, const char* const argv[]);
+
+void RunInstallSequence(PortInstaller& installer);
+
+// The whole run: set-up, banner, one sequence, teardown. Always 0.
+int RunProgram(int argc, const char* const argv[]);

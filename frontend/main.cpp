@@ -1,0 +1,3 @@
+#include "frontend/console.h"
+
+int main(int argc, char* argv[]) { return RunProgram(argc, argv); }
