@@ -1,0 +1,75 @@
+// The console program as a whole: what it prints, which mode it runs, and
+// that it always exits with 0.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "frontend/console.h"
+#include "tests/unit/card_machine.h"
+
+namespace {
+
+const std::string kBanner =
+    "QRV 7310-zz5 PCI Serial Port Installer\n"
+    "Version 1.00\n"
+    "Do not turn off the computer or remove the card until this program has finished.\n\n";
+
+struct Outcome {
+  int exitCode;
+  std::string output;
+};
+
+Outcome RunWith(std::vector<const char*> args) {
+  args.insert(args.begin(), "qrvinst.exe");
+  testing::internal::CaptureStdout();
+  const int exitCode = RunProgram(static_cast<int>(args.size()), args.data());
+  return {exitCode, testing::internal::GetCapturedStdout()};
+}
+
+TEST(Console, ASuccessfulInstallation) {
+  card::MachineWithCard();
+  const Outcome run = RunWith({});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.output, kBanner + "Installing 7310-zz5 PCI Serial Port Drivers -  [ OK ]\n");
+}
+
+TEST(Console, AFailedInstallationStillExitsWithZero) {
+  sim::Machine::Reset();  // no INF files and no card
+  const Outcome run = RunWith({});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.output, kBanner + "Installing 7310-zz5 PCI Serial Port Drivers -  [ FAILED ] \n");
+}
+
+TEST(Console, OnlyTheExactKeysChooseAnotherModeThanInstalling) {
+  const char* const none[] = {"qrvinst.exe"};
+  EXPECT_EQ(SelectMode(1, none), Mode::Install);
+
+  for (const char* arg : {"", "R", "U", "-r", "/u", "rr", "uninstall", "r ", " u"}) {
+    const char* const argv[] = {"qrvinst.exe", arg};
+    EXPECT_EQ(SelectMode(2, argv), Mode::Install) << '"' << arg << '"';
+  }
+
+  const char* const reassign[] = {"qrvinst.exe", "r", "u", "extra"};
+  EXPECT_EQ(SelectMode(4, reassign), Mode::Reassign);
+  const char* const uninstall[] = {"qrvinst.exe", "u", "r"};
+  EXPECT_EQ(SelectMode(3, uninstall), Mode::Uninstall);
+}
+
+TEST(Console, AnArgumentThatIsNoKeyInstalls) {
+  sim::Machine& m = card::MachineWithCard();
+  const Outcome run = RunWith({"-r"});
+  EXPECT_EQ(run.output, kBanner + "Installing 7310-zz5 PCI Serial Port Drivers -  [ OK ]\n");
+  EXPECT_EQ(m.Calls("UpdateDriverForPlugAndPlayDevicesA").size(), 6u);
+}
+
+TEST(Console, TheOtherModesNeverInstall) {
+  for (const char* key : {"r", "u"}) {
+    sim::Machine& m = card::MachineWithCard();
+    const Outcome run = RunWith({key});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(m.Calls("UpdateDriverForPlugAndPlayDevicesA").empty()) << key;
+  }
+}
+
+}  // namespace

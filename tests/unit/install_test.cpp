@@ -1,0 +1,176 @@
+// Set-up and driver installation against the simulated machine.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/port_installer.h"
+#include "tests/unit/card_machine.h"
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+std::vector<Args> InstallCalls(const sim::Machine& m) {
+  std::vector<Args> calls;
+  for (const sim::Call& call : m.Calls("UpdateDriverForPlugAndPlayDevicesA")) {
+    calls.push_back(call.args);
+  }
+  return calls;
+}
+
+std::string DriverOf(const sim::Machine& m, const std::string& instanceId) {
+  return m.FindDevice(instanceId)->driverInf;
+}
+
+TEST(SetUp, ReadsTheWindowsDirectoryTheThreeClassesAndThePortSnapshot) {
+  sim::Machine& m = card::MachineWithCard();
+  PortInstaller installer;
+
+  ASSERT_EQ(m.journal.size(), 5u);
+  EXPECT_EQ(m.journal[0].function, "GetWindowsDirectoryA");
+  EXPECT_EQ(m.journal[0].args[1], "20");
+  const std::string infs[] = {card::PortsInf(), card::BaseInf(), card::ProductInf()};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(m.journal[1 + i].function, "SetupDiGetINFClassA");
+    EXPECT_EQ(m.journal[1 + i].args, (Args{infs[i], "ptr", "ptr", "50", "NULL"}));
+  }
+  EXPECT_EQ(m.journal[4].function, "SetupDiGetClassDevsA");
+  EXPECT_EQ(m.journal[4].args, (Args{sim::ToString(card::kPortsClass), "NULL", "NULL", "2"}));
+}
+
+TEST(SetUp, StopsReadingClassesAtTheFirstUnreadableInf) {
+  // The ports INF missing: no class is read and no device set is opened.
+  sim::Machine& m = card::MachineWithCard();
+  m.infs.erase(card::PortsInf());
+  {
+    PortInstaller installer;
+    EXPECT_EQ(installer.ResolveInfClasses(), 1);
+  }
+  EXPECT_EQ(m.Calls("SetupDiGetINFClassA").size(), 2u);  // set-up once, the call above once
+  EXPECT_TRUE(m.Calls("SetupDiGetClassDevsA").empty());
+
+  // The base INF unreadable: the ports class is read and its snapshot taken.
+  sim::Machine& m2 = card::MachineWithCard();
+  m2.AddUnreadableInf(card::BaseInf());
+  PortInstaller installer;
+  EXPECT_EQ(m2.Calls("SetupDiGetINFClassA").size(), 2u);
+  ASSERT_EQ(m2.Calls("SetupDiGetClassDevsA").size(), 1u);
+  EXPECT_EQ(m2.Calls("SetupDiGetClassDevsA")[0].args[0], sim::ToString(card::kPortsClass));
+}
+
+TEST(Install, InstallsBothFunctionsThenTheFourChildrenForcingOnlyTheBase) {
+  sim::Machine& m = card::MachineWithCard();
+  PortInstaller installer;
+
+  EXPECT_EQ(installer.InstallDrivers(), 0);
+
+  const std::vector<Args> expected = {
+      {"NULL", card::kProductHardwareId, card::ProductInf(), "0", "NULL"},
+      {"NULL", card::kBaseHardwareId, card::BaseInf(), "1", "NULL"},
+      {"NULL", card::kChildHardwareIds[0], card::PortsInf(), "0", "NULL"},
+      {"NULL", card::kChildHardwareIds[1], card::PortsInf(), "0", "NULL"},
+      {"NULL", card::kChildHardwareIds[2], card::PortsInf(), "0", "NULL"},
+      {"NULL", card::kChildHardwareIds[3], card::PortsInf(), "0", "NULL"},
+  };
+  EXPECT_EQ(InstallCalls(m), expected);
+  EXPECT_EQ(DriverOf(m, card::ProductId()), card::ProductInf());
+  EXPECT_EQ(DriverOf(m, card::BaseId()), card::BaseInf());
+  for (int child = 0; child < 4; ++child) {
+    EXPECT_EQ(DriverOf(m, card::ChildId(child)), card::PortsInf());
+  }
+  EXPECT_EQ(DriverOf(m, card::kOnboardPort), "");
+}
+
+TEST(Install, AFailingProductFunctionEndsTheInstallationWithItsError) {
+  sim::Machine& m = card::MachineWithCard();
+  m.FailCall("UpdateDriverForPlugAndPlayDevicesA", 1, 0xE0000203);
+  PortInstaller installer;
+
+  EXPECT_EQ(installer.InstallDrivers(), static_cast<int>(0xE0000203));
+  EXPECT_EQ(InstallCalls(m).size(), 1u);
+  EXPECT_EQ(DriverOf(m, card::BaseId()), "");
+}
+
+TEST(Install, AFailingBaseFunctionLeavesTheChildrenAlone) {
+  sim::Machine& m = card::MachineWithCard();
+  m.FailCall("UpdateDriverForPlugAndPlayDevicesA", 2, 0xE0000203);
+  PortInstaller installer;
+
+  EXPECT_EQ(installer.InstallDrivers(), static_cast<int>(0xE0000203));
+  EXPECT_EQ(InstallCalls(m).size(), 2u);
+  EXPECT_EQ(DriverOf(m, card::ProductId()), card::ProductInf());
+  for (int child = 0; child < 4; ++child) EXPECT_EQ(DriverOf(m, card::ChildId(child)), "");
+}
+
+TEST(Install, FailingChildrenDoNotFailTheInstallation) {
+  sim::Machine& m = card::MachineWithCard();
+  for (int call = 3; call <= 6; ++call) {
+    m.FailCall("UpdateDriverForPlugAndPlayDevicesA", call, ERROR_FILE_NOT_FOUND);
+  }
+  PortInstaller installer;
+
+  EXPECT_EQ(installer.InstallDrivers(), 0);
+  EXPECT_EQ(InstallCalls(m).size(), 6u);
+}
+
+TEST(Install, ReportsWhatWindowsReportsWhenTheCardOrItsInfIsMissing) {
+  sim::Machine& m = sim::Machine::Reset();  // the INF files, but no card
+  card::AddInfs(m);
+  PortInstaller noCard;
+  EXPECT_EQ(noCard.InstallDrivers(), static_cast<int>(ERROR_NO_SUCH_DEVINST));
+
+  sim::Machine& m2 = card::MachineWithCard();
+  m2.infs.erase(card::ProductInf());
+  PortInstaller noInf;
+  EXPECT_EQ(noInf.InstallDrivers(), static_cast<int>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST(Install, AFailureWithoutAnErrorCodeIsStillAFailure) {
+  sim::Machine& m = card::MachineWithCard();
+  m.FailCall("UpdateDriverForPlugAndPlayDevicesA", 2, ERROR_SUCCESS);
+  PortInstaller installer;
+
+  EXPECT_NE(installer.InstallDrivers(), 0);
+}
+
+TEST(WindowsDirectory, OfNineteenCharactersIsUsedWhole) {
+  const std::string dir = "D:\\WINNT\\Systems_19";
+  ASSERT_EQ(dir.size(), 19u);
+  sim::Machine& m = card::MachineWithCard(dir);
+  PortInstaller installer;
+
+  EXPECT_EQ(installer.InstallDrivers(), 0);
+  EXPECT_EQ(m.Calls("SetupDiGetINFClassA")[0].args[0], card::PortsInf(dir));
+  EXPECT_EQ(InstallCalls(m)[0][2], card::ProductInf(dir));
+  EXPECT_EQ(m.Calls("SetupDiGetClassDevsA").size(), 1u);
+}
+
+// A directory that does not fit must never become part of an INF path:
+// "\inf\..." alone would name a file at the root of the current drive.
+TEST(WindowsDirectory, ThatDoesNotFitLeavesEverythingUninstalled) {
+  for (const std::string& dir : {std::string("D:\\WINNT\\Systems_020"),
+                                "C:\\" + std::string(150, 'w')}) {
+    SCOPED_TRACE(dir);
+    sim::Machine& m = card::MachineWithCard(dir);
+    m.AddInf("\\inf\\7310-zz5.inf", card::kMultiportSerialClass, "MultiPortSerial");
+    PortInstaller installer;
+
+    EXPECT_EQ(installer.InstallDrivers(), static_cast<int>(ERROR_BUFFER_OVERFLOW));
+    EXPECT_TRUE(m.Calls("SetupDiGetINFClassA").empty());
+    EXPECT_TRUE(m.Calls("SetupDiGetClassDevsA").empty());
+    EXPECT_TRUE(InstallCalls(m).empty());
+  }
+}
+
+TEST(WindowsDirectory, ThatCannotBeReadLeavesEverythingUninstalled) {
+  sim::Machine& m = card::MachineWithCard();
+  m.FailCall("GetWindowsDirectoryA", 1, ERROR_INVALID_PARAMETER);
+  PortInstaller installer;
+
+  EXPECT_EQ(installer.InstallDrivers(), static_cast<int>(ERROR_BUFFER_OVERFLOW));
+  EXPECT_TRUE(m.Calls("SetupDiGetINFClassA").empty());
+  EXPECT_TRUE(InstallCalls(m).empty());
+}
+
+}  // namespace
