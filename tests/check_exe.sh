@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Checks what Windows sees of the built qrvinst.exe before it runs a line of
+# it: a stripped 32-bit console program no bigger than 64 KiB that needs only
+# system DLLs, with one 16-colour 32x32 icon, a version resource and a
+# manifest that asks for elevation.
+#
+# Usage: check_exe.sh <qrvinst.exe> <icon.txt> <make_icon.py>
+set -euo pipefail
+
+exe=$1 icon_source=$2 make_icon=$3
+objdump=i686-w64-mingw32-objdump
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+for tool in "$objdump" wrestool icotool strings python3; do
+  command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing"; exit 1; }
+done
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+headers=$("$objdump" -p "$exe")
+grep -q 'file format pei-i386' <<<"$headers" || fail "not a PE32 file for Intel 80386"
+grep -Eq 'Subsystem[[:space:]]+00000003' <<<"$headers" || fail "not a console program"
+"$objdump" -t "$exe" | grep -q 'no symbols' || fail "not stripped"
+
+size=$(stat -c %s "$exe")
+[ "$size" -le 65536 ] || fail "$size bytes, more than 64 KiB"
+
+dlls=$(sed -n 's/.*DLL Name: //p' <<<"$headers" | tr '[:upper:]' '[:lower:]' | sort)
+for dll in $dlls; do
+  case $dll in
+    kernel32.dll | advapi32.dll | setupapi.dll | newdev.dll | msvcrt.dll) ;;
+    *) fail "imports $dll, which is not a Windows system DLL it may use" ;;
+  esac
+done
+for dll in kernel32.dll setupapi.dll newdev.dll; do
+  grep -qx "$dll" <<<"$dlls" || fail "does not import $dll"
+done
+
+resources=$(wrestool -l "$exe")
+[ "$(grep -c -- '--type=14 ' <<<"$resources")" = 1 ] || fail "not exactly one icon group"
+[ "$(grep -c -- '--type=3 ' <<<"$resources")" = 1 ] || fail "not exactly one icon image"
+wrestool -x --type=14 -o "$work/embedded.ico" "$exe"
+icons=$(icotool -l "$work/embedded.ico")
+[ "$icons" = "--icon --index=1 --width=32 --height=32 --bit-depth=4 --palette-size=16" ] ||
+  fail "icon is not 32x32 in 16 colours: $icons"
+python3 "$make_icon" "$icon_source" "$work/fresh.ico"
+wrestool -x --raw --type=3 "$exe" >"$work/embedded.bmp"
+tail -c +23 "$work/fresh.ico" | cmp -s - "$work/embedded.bmp" || fail "embedded icon differs from its source"
+
+version=$(wrestool -x --raw --type=16 "$exe" | strings -el -n 3)
+grep -qx 'QRV 7310-zz5 PCI Serial Port Installer' <<<"$version" || fail "no product name"
+grep -A1 -x 'ProductVersion' <<<"$version" | grep -qx '1.0' || fail "product version is not 1.0"
+grep -A1 -x 'FileVersion' <<<"$version" | grep -qx '1.0' || fail "file version is not 1.0"
+
+manifest=$(wrestool -x --raw --type=24 "$exe")
+grep -q '<requestedExecutionLevel level="requireAdministrator"' <<<"$manifest" ||
+  fail "manifest does not ask for elevation"
+grep -q '<supportedOS Id=' <<<"$manifest" || fail "manifest names no supported Windows"
+
+[ "$failures" = 0 ] && echo "qrvinst.exe: $size bytes, imports: $(echo $dlls)"
+exit $((failures > 0))
