@@ -33,9 +33,7 @@ std::string Pointer(const void* p) { return p ? "ptr" : "NULL"; }
 constexpr std::uintptr_t kSetBase = 0x10000;
 constexpr std::uintptr_t kKeyBase = 0x20000;
 
-HDEVINFO SetHandle(std::size_t index) {
-  return reinterpret_cast<HDEVINFO>(kSetBase + index);
-}
+HDEVINFO SetHandle(std::size_t index) { return reinterpret_cast<HDEVINFO>(kSetBase + index); }
 std::string SetName(HDEVINFO set) {
   const auto value = reinterpret_cast<std::uintptr_t>(set);
   if (set == INVALID_HANDLE_VALUE) return "INVALID_HANDLE_VALUE";
@@ -136,8 +134,7 @@ Machine& Machine::Reset() {
   return *Instance();
 }
 
-void Machine::AddInf(const std::string& path, const GUID& classGuid,
-                     const std::string& className) {
+void Machine::AddInf(const std::string& path, const GUID& classGuid, const std::string& className) {
   infs[path] = Inf{true, classGuid, className};
 }
 
@@ -216,9 +213,10 @@ void Sleep(DWORD milliseconds) { Enter("Sleep", {sim::Number(milliseconds)}); }
 
 BOOL SetupDiGetINFClassA(PCSTR infName, LPGUID classGuid, PSTR className, DWORD classNameSize,
                          PDWORD requiredSize) {
-  if (const auto fault = Enter("SetupDiGetINFClassA", {sim::Text(infName), sim::Pointer(classGuid),
-                                    sim::Pointer(className), sim::Number(classNameSize),
-                                    sim::Pointer(requiredSize)})) {
+  if (const auto fault =
+          Enter("SetupDiGetINFClassA",
+                {sim::Text(infName), sim::Pointer(classGuid), sim::Pointer(className),
+                 sim::Number(classNameSize), sim::Pointer(requiredSize)})) {
     return Fail(*fault);
   }
   if (!infName || !classGuid || !className) return Fail(ERROR_INVALID_PARAMETER);
@@ -233,11 +231,10 @@ BOOL SetupDiGetINFClassA(PCSTR infName, LPGUID classGuid, PSTR className, DWORD 
   return Succeed();
 }
 
-HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND parent,
-                              DWORD flags) {
-  if (const auto fault = Enter("SetupDiGetClassDevsA", {classGuid ? sim::ToString(*classGuid) : "NULL",
-                                     sim::Text(enumerator), sim::Pointer(parent),
-                                     sim::Number(flags)})) {
+HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND parent, DWORD flags) {
+  if (const auto fault = Enter("SetupDiGetClassDevsA",
+                               {classGuid ? sim::ToString(*classGuid) : "NULL",
+                                sim::Text(enumerator), sim::Pointer(parent), sim::Number(flags)})) {
     Fail(*fault);
     return INVALID_HANDLE_VALUE;
   }
@@ -259,8 +256,8 @@ HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND pare
 }
 
 BOOL SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, PSP_DEVINFO_DATA record) {
-  if (const auto fault = Enter("SetupDiEnumDeviceInfo", {sim::SetName(set), sim::Number(index),
-                                      sim::Pointer(record)})) {
+  if (const auto fault = Enter("SetupDiEnumDeviceInfo",
+                               {sim::SetName(set), sim::Number(index), sim::Pointer(record)})) {
     return Fail(*fault);
   }
   const std::vector<std::size_t>* members = sim::FindSet(set);
@@ -278,9 +275,9 @@ BOOL SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, PSP_DEVINFO_DATA record) {
 
 BOOL SetupDiGetDeviceInstanceIdA(HDEVINFO set, PSP_DEVINFO_DATA record, PSTR buffer,
                                  DWORD bufferSize, PDWORD requiredSize) {
-  if (const auto fault = Enter("SetupDiGetDeviceInstanceIdA", {sim::SetName(set), sim::Pointer(record),
-                                            sim::Pointer(buffer), sim::Number(bufferSize),
-                                            sim::Pointer(requiredSize)})) {
+  if (const auto fault = Enter("SetupDiGetDeviceInstanceIdA",
+                               {sim::SetName(set), sim::Pointer(record), sim::Pointer(buffer),
+                                sim::Number(bufferSize), sim::Pointer(requiredSize)})) {
     return Fail(*fault);
   }
   const sim::Device* device = sim::RecordDevice(set, record);
@@ -296,9 +293,10 @@ BOOL SetupDiGetDeviceInstanceIdA(HDEVINFO set, PSP_DEVINFO_DATA record, PSTR buf
 BOOL SetupDiSetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA record, DWORD property,
                                        const BYTE* buffer, DWORD bufferSize) {
   const char* bytes = reinterpret_cast<const char*>(buffer);
-  if (const auto fault = Enter("SetupDiSetDeviceRegistryPropertyA",
-            {sim::SetName(set), sim::Pointer(record), sim::Number(property),
-             buffer ? std::string(bytes, bufferSize) : "NULL", sim::Number(bufferSize)})) {
+  if (const auto fault =
+          Enter("SetupDiSetDeviceRegistryPropertyA",
+                {sim::SetName(set), sim::Pointer(record), sim::Number(property),
+                 buffer ? std::string(bytes, bufferSize) : "NULL", sim::Number(bufferSize)})) {
     return Fail(*fault);
   }
   const sim::Device* device = sim::RecordDevice(set, record);
@@ -312,7 +310,8 @@ BOOL SetupDiSetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA record, DW
 }
 
 BOOL SetupDiRemoveDevice(HDEVINFO set, PSP_DEVINFO_DATA record) {
-  if (const auto fault = Enter("SetupDiRemoveDevice", {sim::SetName(set), sim::Pointer(record)})) return Fail(*fault);
+  if (const auto fault = Enter("SetupDiRemoveDevice", {sim::SetName(set), sim::Pointer(record)}))
+    return Fail(*fault);
   sim::Device* device = sim::RecordDevice(set, record);
   if (!device) return FALSE;
   if (!device->present) return Fail(ERROR_NO_SUCH_DEVINST);
@@ -336,8 +335,8 @@ BOOL SetupDiRemoveDevice(HDEVINFO set, PSP_DEVINFO_DATA record) {
 BOOL UpdateDriverForPlugAndPlayDevicesA(HWND parent, LPCSTR hardwareId, LPCSTR fullInfPath,
                                         DWORD installFlags, PBOOL rebootRequired) {
   if (const auto fault = Enter("UpdateDriverForPlugAndPlayDevicesA",
-            {sim::Pointer(parent), sim::Text(hardwareId), sim::Text(fullInfPath),
-             sim::Number(installFlags), sim::Pointer(rebootRequired)})) {
+                               {sim::Pointer(parent), sim::Text(hardwareId), sim::Text(fullInfPath),
+                                sim::Number(installFlags), sim::Pointer(rebootRequired)})) {
     return Fail(*fault);
   }
   if (!hardwareId || !fullInfPath) return Fail(ERROR_INVALID_PARAMETER);
@@ -363,8 +362,9 @@ BOOL UpdateDriverForPlugAndPlayDevicesA(HWND parent, LPCSTR hardwareId, LPCSTR f
 // advapi32: results are returned, the last error is left alone.
 
 LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) {
-  if (const auto fault = Enter("RegOpenKeyExA", {sim::KeyName(key), sim::Text(subKey), sim::Number(options),
-                              sim::Hex(access), sim::Pointer(result)})) {
+  if (const auto fault =
+          Enter("RegOpenKeyExA", {sim::KeyName(key), sim::Text(subKey), sim::Number(options),
+                                  sim::Hex(access), sim::Pointer(result)})) {
     return static_cast<LONG>(*fault);
   }
   if (key != HKEY_LOCAL_MACHINE) return ERROR_INVALID_HANDLE;
@@ -379,9 +379,10 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY 
 LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
                     DWORD dataSize) {
   const char* bytes = reinterpret_cast<const char*>(data);
-  if (const auto fault = Enter("RegSetValueExA", {sim::KeyName(key), sim::Text(valueName), sim::Number(reserved),
-                               sim::Number(type), data ? std::string(bytes, dataSize) : "NULL",
-                               sim::Number(dataSize)})) {
+  if (const auto fault =
+          Enter("RegSetValueExA",
+                {sim::KeyName(key), sim::Text(valueName), sim::Number(reserved), sim::Number(type),
+                 data ? std::string(bytes, dataSize) : "NULL", sim::Number(dataSize)})) {
     return static_cast<LONG>(*fault);
   }
   const auto handle = reinterpret_cast<std::uintptr_t>(key) - sim::kKeyBase;
@@ -396,7 +397,8 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, cons
 }
 
 LONG RegCloseKey(HKEY key) {
-  if (const auto fault = Enter("RegCloseKey", {sim::KeyName(key)})) return static_cast<LONG>(*fault);
+  if (const auto fault = Enter("RegCloseKey", {sim::KeyName(key)}))
+    return static_cast<LONG>(*fault);
   const auto handle = reinterpret_cast<std::uintptr_t>(key) - sim::kKeyBase;
   return M().openKeys.erase(handle) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }

@@ -90,7 +90,7 @@ class Machine {
     DWORD error;
   };
   std::map<std::string, Inf, NoCase> infs;
-  std::vector<std::vector<std::size_t>> sets;  // device indices per set
+  std::vector<std::vector<std::size_t>> sets;   // device indices per set
   std::map<std::size_t, std::string> openKeys;  // handle number -> key path
   std::size_t nextKey = 1;
   std::vector<Fault> faults;

@@ -77,10 +77,9 @@ void SetLastError(DWORD error);
 void Sleep(DWORD milliseconds);
 
 // setupapi
-BOOL SetupDiGetINFClassA(PCSTR infName, LPGUID classGuid, PSTR className,
-                         DWORD classNameSize, PDWORD requiredSize);
-HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND parent,
-                              DWORD flags);
+BOOL SetupDiGetINFClassA(PCSTR infName, LPGUID classGuid, PSTR className, DWORD classNameSize,
+                         PDWORD requiredSize);
+HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND parent, DWORD flags);
 BOOL SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, PSP_DEVINFO_DATA record);
 BOOL SetupDiGetDeviceInstanceIdA(HDEVINFO set, PSP_DEVINFO_DATA record, PSTR buffer,
                                  DWORD bufferSize, PDWORD requiredSize);

@@ -1,11 +1,12 @@
 // The console program as a whole: what it prints, which mode it runs, and
 // that it always exits with 0.
+#include "frontend/console.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "frontend/console.h"
 #include "tests/unit/card_machine.h"
 
 namespace {

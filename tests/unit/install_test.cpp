@@ -149,8 +149,8 @@ TEST(WindowsDirectory, OfNineteenCharactersIsUsedWhole) {
 // A directory that does not fit must never become part of an INF path:
 // "\inf\..." alone would name a file at the root of the current drive.
 TEST(WindowsDirectory, ThatDoesNotFitLeavesEverythingUninstalled) {
-  for (const std::string& dir : {std::string("D:\\WINNT\\Systems_020"),
-                                "C:\\" + std::string(150, 'w')}) {
+  for (const std::string& dir :
+       {std::string("D:\\WINNT\\Systems_020"), "C:\\" + std::string(150, 'w')}) {
     SCOPED_TRACE(dir);
     sim::Machine& m = card::MachineWithCard(dir);
     m.AddInf("\\inf\\7310-zz5.inf", card::kMultiportSerialClass, "MultiPortSerial");
