@@ -18,6 +18,12 @@ bool FormatInto(char (&buffer)[N], const char* format, const char* argument) {
   return true;
 }
 
+const BYTE* AsBytes(const char* text) { return reinterpret_cast<const BYTE*>(text); }
+
+// Texts are stored without their terminating NUL; the byte after them in
+// the buffer passed is a NUL, from which Windows stores a terminated string.
+DWORD LengthOf(const char* text) { return static_cast<DWORD>(std::strlen(text)); }
+
 }  // namespace
 
 static_assert(sizeof(SP_DEVINFO_DATA) == 28, "device record as on 32-bit Windows");
@@ -109,5 +115,53 @@ int PortInstaller::InstallDrivers() {
       return error != ERROR_SUCCESS ? static_cast<int>(error) : 1;
     }
   }
+  return 0;
+}
+
+bool PortInstaller::NextDevice(HDEVINFO set, DWORD index) {
+  return set != nullptr && set != INVALID_HANDLE_VALUE &&
+         SetupDiEnumDeviceInfo(set, index, &deviceRecord) == TRUE;
+}
+
+// An ID that cannot be read whole leaves instanceId empty, so the device is
+// never matched: neither the previous device's ID nor a cut-off text is
+// ever taken for its own.
+bool PortInstaller::ReadInstanceId(HDEVINFO set) {
+  if (SetupDiGetDeviceInstanceIdA(set, &deviceRecord, instanceId, instanceIdSize, nullptr) ==
+      TRUE) {
+    return true;
+  }
+  std::memset(instanceId, 0, sizeof instanceId);
+  return false;
+}
+
+int PortInstaller::ReassignChildPort(ChildPort child, const char* portName) {
+  const ChildPortRow& row = ChildPortTable[child];
+  // Both names are built in instanceId. One that would not fit fails the
+  // step before anything is written; the friendly name is the longer.
+  if (!FormatInto(instanceId, row.friendlyNameFormat, portName)) return 1;
+
+  // One key slot: each matching device's key is opened into it, and the
+  // one there when the walk ends is closed.
+  HKEY slot = nullptr;
+  for (DWORD index = 0; NextDevice(portDevices, index); ++index) {
+    // Child ports are found by their tag anywhere in the instance ID.
+    if (!ReadInstanceId(portDevices) || std::strstr(instanceId, row.tag) == nullptr) continue;
+
+    char path[kRegistryPathSize];
+    if (!FormatInto(path, "SYSTEM\\CurrentControlSet\\Enum\\%s\\Device Parameters", instanceId) ||
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, &slot) != ERROR_SUCCESS) {
+      return 1;
+    }
+    FormatInto(instanceId, "%s", portName);
+    if (RegSetValueExA(slot, "PortName", 0, REG_SZ, AsBytes(instanceId), LengthOf(instanceId)) !=
+        ERROR_SUCCESS) {
+      return 1;
+    }
+    FormatInto(instanceId, row.friendlyNameFormat, portName);
+    SetupDiSetDeviceRegistryPropertyA(portDevices, &deviceRecord, SPDRP_FRIENDLYNAME,
+                                      AsBytes(instanceId), LengthOf(instanceId));
+  }
+  if (slot != nullptr) RegCloseKey(slot);
   return 0;
 }

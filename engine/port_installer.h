@@ -1,5 +1,5 @@
 // PortInstaller: installs the drivers of the QRV 7310-zz5 PCI serial-port
-// card. One object per run; its constructor reads the Windows
+// card and names its child ports. One object per run; its constructor reads the Windows
 // directory, the setup classes of the card's INF files and a snapshot of the
 // present ports-class devices. Every operation returns 0 on success.
 #pragma once
@@ -26,15 +26,24 @@ class PortInstaller {
   // otherwise the platform's error code for the function that failed.
   int InstallDrivers();
 
+  // Names every child in the snapshot that carries the child's tag: its
+  // PortName value and its friendly name. 1 when a key could not be opened,
+  // the name not written or a name would not fit; 0 otherwise, also when no
+  // device matched.
+  int ReassignChildPort(ChildPort child, const char* portName);
+
  private:
   static constexpr DWORD kDeviceRecordSize = 28;
   static constexpr DWORD kWindowsDirSize = 20;
   static constexpr DWORD kClassNameSize = 50;
   static constexpr DWORD kInstanceIdSize = 100;
   static constexpr DWORD kPathSize = 100;
+  static constexpr DWORD kRegistryPathSize = 255;
 
   GUID* ClassOf(InfFile inf);
   bool FormatInfPath(InfFile inf, char (&path)[kPathSize]) const;
+  bool NextDevice(HDEVINFO set, DWORD index);
+  bool ReadInstanceId(HDEVINFO set);
 
   HDEVINFO portDevices;
   GUID portsClass;

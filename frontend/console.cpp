@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engine/port_installer.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -11,6 +12,19 @@ const char kBanner[] =
     "QRV 7310-zz5 PCI Serial Port Installer\n"
     "Version 1.00\n"
     "Do not turn off the computer or remove the card until this program has finished.\n\n";
+
+struct ReassignRow {
+  const char* prompt;
+  const char* portName;
+  ChildPort child;
+};
+
+constexpr ReassignRow kReassignRows[] = {
+    {"Reassigning MSR COM Port - ", "COM3", MsrPort},
+    {"Reassigning VFD COM Port - ", "COM4", VfdPort},
+    {"Reassigning Touch Screen COM Port - ", "COM5", TouchScreenPort},
+    {"Reassigning Serial Port C COM Port - ", "COM6", SerialPortC},
+};
 
 // Every text is written verbatim and flushed at once, so that a step's
 // prompt stands on the screen while the step runs, even through a pipe.
@@ -34,6 +48,14 @@ void RunInstallSequence(PortInstaller& installer) {
   Print(installer.InstallDrivers() == 0 ? " [ OK ]\n" : " [ FAILED ] \n");
 }
 
+void RunReassignSequence(PortInstaller& installer) {
+  for (const ReassignRow& row : kReassignRows) {
+    Print(row.prompt);
+    Print(installer.ReassignChildPort(row.child, row.portName) == 0 ? "[ OK ] \n" : "[ FAILED ]\n");
+  }
+  Sleep(3000);
+}
+
 int RunProgram(int argc, const char* const argv[]) {
   PortInstaller installer;
   Print(kBanner);
@@ -42,6 +64,8 @@ int RunProgram(int argc, const char* const argv[]) {
       RunInstallSequence(installer);
       break;
     case Mode::Reassign:
+      RunReassignSequence(installer);
+      break;
     case Mode::Uninstall:
       break;
   }

@@ -11,6 +11,8 @@ enum class Mode { Install, Reassign, Uninstall };
 Mode SelectMode(int argc, const char* const argv[]);
 
 void RunInstallSequence(PortInstaller& installer);
+// Names the four child ports COM3 to COM6, one line each, then pauses.
+void RunReassignSequence(PortInstaller& installer);
 
 // The whole run: set-up, banner, one sequence, teardown. Always 0.
 int RunProgram(int argc, const char* const argv[]);
