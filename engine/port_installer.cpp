@@ -24,6 +24,20 @@ const BYTE* AsBytes(const char* text) { return reinterpret_cast<const BYTE*>(tex
 // the buffer passed is a NUL, from which Windows stores a terminated string.
 DWORD LengthOf(const char* text) { return static_cast<DWORD>(std::strlen(text)); }
 
+// Whether an instance ID names a device of the given device ID: the ID, then
+// a backslash and the instance part. Windows compares device IDs without
+// regard to case.
+bool IsInstanceOf(const char* id, const char* deviceId) {
+  const auto upper = [](char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+  };
+  std::size_t i = 0;
+  for (; deviceId[i] != '\0'; ++i) {
+    if (upper(id[i]) != upper(deviceId[i])) return false;
+  }
+  return id[i] == '\\';
+}
+
 }  // namespace
 
 static_assert(sizeof(SP_DEVINFO_DATA) == 28, "device record as on 32-bit Windows");
@@ -164,4 +178,37 @@ int PortInstaller::ReassignChildPort(ChildPort child, const char* portName) {
   }
   if (slot != nullptr) RegCloseKey(slot);
   return 0;
+}
+
+int PortInstaller::RemoveChildDevices() {
+  for (DWORD index = 0; NextDevice(portDevices, index); ++index) {
+    if (!ReadInstanceId(portDevices)) continue;
+    for (const ChildPortRow& row : ChildPortTable) {
+      if (std::strstr(instanceId, row.tag) != nullptr) {
+        SetupDiRemoveDevice(portDevices, &deviceRecord);
+      }
+    }
+  }
+  return 0;
+}
+
+int PortInstaller::RemoveParentDevices() {
+  if (RemoveCardFunction(ProductInf, HardwareIdTable[ProductFunctionRow].hardwareId) != 0) {
+    return 1;
+  }
+  return RemoveCardFunction(BaseInf, HardwareIdTable[BaseFunctionRow].hardwareId);
+}
+
+// Removes the first present device of the INF's class that is this card's
+// function. The class may be shared with other products' devices, which are
+// left alone, and a class that was never read names no device at all.
+int PortInstaller::RemoveCardFunction(InfFile inf, const char* hardwareId) {
+  if (!classRead[inf]) return 1;
+  HDEVINFO set = SetupDiGetClassDevsA(ClassOf(inf), nullptr, nullptr, DIGCF_PRESENT);
+  for (DWORD index = 0; NextDevice(set, index); ++index) {
+    if (ReadInstanceId(set) && IsInstanceOf(instanceId, hardwareId)) {
+      return SetupDiRemoveDevice(set, &deviceRecord) == TRUE ? 0 : 1;
+    }
+  }
+  return 1;
 }

@@ -1,5 +1,5 @@
-// PortInstaller: installs the drivers of the QRV 7310-zz5 PCI serial-port
-// card and names its child ports. One object per run; its constructor reads the Windows
+// PortInstaller: installs, names and removes the devices of the QRV 7310-zz5
+// PCI serial-port card. One object per run; its constructor reads the Windows
 // directory, the setup classes of the card's INF files and a snapshot of the
 // present ports-class devices. Every operation returns 0 on success.
 #pragma once
@@ -32,6 +32,13 @@ class PortInstaller {
   // device matched.
   int ReassignChildPort(ChildPort child, const char* portName);
 
+  // Removes every child in the snapshot that carries one of the tags; 0.
+  int RemoveChildDevices();
+  // Removes the card's product function and then, only when that worked,
+  // its base function, one device each: 0 when both were removed, else 1.
+  // Each run opens its device sets afresh.
+  int RemoveParentDevices();
+
  private:
   static constexpr DWORD kDeviceRecordSize = 28;
   static constexpr DWORD kWindowsDirSize = 20;
@@ -44,6 +51,7 @@ class PortInstaller {
   bool FormatInfPath(InfFile inf, char (&path)[kPathSize]) const;
   bool NextDevice(HDEVINFO set, DWORD index);
   bool ReadInstanceId(HDEVINFO set);
+  int RemoveCardFunction(InfFile inf, const char* hardwareId);
 
   HDEVINFO portDevices;
   GUID portsClass;

@@ -56,6 +56,15 @@ void RunReassignSequence(PortInstaller& installer) {
   Sleep(3000);
 }
 
+void RunUninstallSequence(PortInstaller& installer) {
+  Print("Uninstalling 7310-zz5 PCI Serial Port Drivers - ");
+  installer.RemoveChildDevices();
+  installer.RemoveParentDevices();
+  // A second run removes a second card's functions. Only the spacing of the
+  // line tells whether it did.
+  Print(installer.RemoveParentDevices() == 0 ? " [ OK ]\n" : " [ OK ] \n");
+}
+
 int RunProgram(int argc, const char* const argv[]) {
   PortInstaller installer;
   Print(kBanner);
@@ -67,6 +76,7 @@ int RunProgram(int argc, const char* const argv[]) {
       RunReassignSequence(installer);
       break;
     case Mode::Uninstall:
+      RunUninstallSequence(installer);
       break;
   }
   return 0;

@@ -13,6 +13,8 @@ Mode SelectMode(int argc, const char* const argv[]);
 void RunInstallSequence(PortInstaller& installer);
 // Names the four child ports COM3 to COM6, one line each, then pauses.
 void RunReassignSequence(PortInstaller& installer);
+// Removes the child ports, then the card's two functions; reports OK always.
+void RunUninstallSequence(PortInstaller& installer);
 
 // The whole run: set-up, banner, one sequence, teardown. Always 0.
 int RunProgram(int argc, const char* const argv[]);
