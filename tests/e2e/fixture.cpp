@@ -1,0 +1,289 @@
+// qrvfixture: prepares and inspects the machine the end-to-end tests run
+// qrvinst.exe on.
+//
+//   qrvfixture create <inf-path> <instance-id> <hardware-id> [--no-params]
+//       Registers a device node of the INF's setup class with exactly that
+//       instance ID and that one hardware ID, and its "Device Parameters"
+//       key unless --no-params is given.
+//   qrvfixture show <instance-id>...
+//       One line per device, read straight from the registry (not through the
+//       setup API), so that the tests check qrvinst.exe by a second path:
+//         <id> | absent
+//         <id> | present | driver|no driver | name "<text>"|no name | <port>
+//       where <port> is one of
+//         PortName <type> <bytes> "<text>"   (as RegQueryValueExA reports it)
+//         no PortName                        (Device Parameters has none)
+//         no Device Parameters               (the key is missing)
+//       The name is shown as name <type> <bytes> "<text>" when it is not a
+//       terminated REG_SZ. Texts drop one terminating NUL and are printed
+//       raw; any other byte outside printable ASCII is shown as \xNN.
+//   qrvfixture table
+//       The devices under the ACPI, MF and PCI enumerators as a table.
+#include <windows.h>
+// The setup API's header needs the Windows types first.
+#include <setupapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kEnumKey[] = "SYSTEM\\CurrentControlSet\\Enum";
+
+int Fail(const std::string& what, DWORD error) {
+  std::fprintf(stderr, "qrvfixture: %s failed (error %lu, 0x%08lX)\n", what.c_str(),
+               static_cast<unsigned long>(error), static_cast<unsigned long>(error));
+  return 1;
+}
+
+// ---- create ---------------------------------------------------------------
+
+int Create(const char* infPath, const char* instanceId, const char* hardwareId, bool params) {
+  GUID classGuid;
+  char className[MAX_CLASS_NAME];
+  if (!SetupDiGetINFClassA(infPath, &classGuid, className, sizeof className, nullptr)) {
+    return Fail(std::string("reading the class of ") + infPath, GetLastError());
+  }
+  HDEVINFO set = SetupDiCreateDeviceInfoList(&classGuid, nullptr);
+  if (set == INVALID_HANDLE_VALUE) return Fail("SetupDiCreateDeviceInfoList", GetLastError());
+
+  int status = 0;
+  SP_DEVINFO_DATA device = {};
+  device.cbSize = sizeof device;
+  // The hardware ID as a one-entry list: the ID, its NUL and the list's NUL.
+  std::string ids = std::string(hardwareId) + '\0' + '\0';
+  HKEY paramsKey = nullptr;
+  if (!SetupDiCreateDeviceInfoA(set, instanceId, &classGuid, nullptr, nullptr, 0, &device)) {
+    status = Fail(std::string("creating ") + instanceId, GetLastError());
+  } else if (!SetupDiSetDeviceRegistryPropertyA(set, &device, SPDRP_HARDWAREID,
+                                                reinterpret_cast<const BYTE*>(ids.data()),
+                                                static_cast<DWORD>(ids.size()))) {
+    status = Fail(std::string("setting the hardware ID of ") + instanceId, GetLastError());
+  } else if (!SetupDiRegisterDeviceInfo(set, &device, 0, nullptr, nullptr, nullptr)) {
+    status = Fail(std::string("registering ") + instanceId, GetLastError());
+  } else if (params) {
+    paramsKey =
+        SetupDiCreateDevRegKeyA(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, nullptr, nullptr);
+    if (paramsKey == INVALID_HANDLE_VALUE) {
+      status = Fail(std::string("creating Device Parameters of ") + instanceId, GetLastError());
+    } else {
+      RegCloseKey(paramsKey);
+    }
+  }
+  SetupDiDestroyDeviceInfoList(set);
+  return status;
+}
+
+// ---- reading the registry --------------------------------------------------
+
+struct Value {
+  bool found = false;
+  DWORD type = REG_NONE;
+  std::vector<BYTE> data;  // exactly the bytes RegQueryValueExA reported
+};
+
+Value Read(HKEY key, const char* name) {
+  Value value;
+  DWORD size = 0;
+  if (RegQueryValueExA(key, name, nullptr, &value.type, nullptr, &size) != ERROR_SUCCESS) {
+    return value;
+  }
+  // One spare byte keeps the buffer from being empty for a zero-length value;
+  // the length passed and read back is the one the registry reported.
+  std::vector<BYTE> buffer(size + 1, 0);
+  DWORD length = size;
+  if (RegQueryValueExA(key, name, nullptr, &value.type, buffer.data(), &length) != ERROR_SUCCESS) {
+    return value;
+  }
+  value.found = true;
+  value.data.assign(buffer.begin(), buffer.begin() + length);
+  return value;
+}
+
+std::string TypeName(DWORD type) {
+  switch (type) {
+    case REG_NONE:
+      return "REG_NONE";
+    case REG_SZ:
+      return "REG_SZ";
+    case REG_EXPAND_SZ:
+      return "REG_EXPAND_SZ";
+    case REG_BINARY:
+      return "REG_BINARY";
+    case REG_DWORD:
+      return "REG_DWORD";
+    case REG_MULTI_SZ:
+      return "REG_MULTI_SZ";
+    default:
+      return "REG_TYPE_" + std::to_string(type);
+  }
+}
+
+bool IsString(DWORD type) {
+  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+bool Terminated(const Value& value) {
+  return IsString(value.type) && !value.data.empty() && value.data.back() == 0;
+}
+
+// The value's text: a string drops its terminating NUL; anything unusual is
+// escaped, so that every byte stays visible.
+std::string Text(const Value& value) {
+  std::size_t length = value.data.size();
+  if (Terminated(value)) --length;
+  std::string text;
+  for (std::size_t i = 0; i < length; ++i) {
+    const BYTE b = value.data[i];
+    if (b >= 0x20 && b < 0x7F && IsString(value.type)) {
+      text += static_cast<char>(b);
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", b);
+      text += escaped;
+    }
+  }
+  return text;
+}
+
+std::string Detailed(const char* label, const Value& value) {
+  return std::string(label) + " " + TypeName(value.type) + " " + std::to_string(value.data.size()) +
+         " \"" + Text(value) + "\"";
+}
+
+struct Device {
+  bool present = false;
+  bool driver = false;
+  Value friendlyName;
+  bool hasParams = false;
+  Value portName;
+};
+
+Device Inspect(const std::string& instanceId) {
+  Device device;
+  HKEY key;
+  const std::string path = std::string(kEnumKey) + "\\" + instanceId;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    return device;
+  }
+  device.present = true;
+  device.driver = Read(key, "Driver").found;
+  device.friendlyName = Read(key, "FriendlyName");
+  HKEY params;
+  if (RegOpenKeyExA(key, "Device Parameters", 0, KEY_READ, &params) == ERROR_SUCCESS) {
+    device.hasParams = true;
+    device.portName = Read(params, "PortName");
+    RegCloseKey(params);
+  }
+  RegCloseKey(key);
+  return device;
+}
+
+// ---- show ----------------------------------------------------------------
+
+std::string ShowLine(const std::string& instanceId) {
+  const Device d = Inspect(instanceId);
+  std::string line = instanceId;
+  if (!d.present) return line + " | absent";
+  line += " | present";
+  line += d.driver ? " | driver" : " | no driver";
+  if (!d.friendlyName.found) {
+    line += " | no name";
+  } else if (d.friendlyName.type == REG_SZ && Terminated(d.friendlyName)) {
+    line += " | name \"" + Text(d.friendlyName) + "\"";
+  } else {
+    line += " | " + Detailed("name", d.friendlyName);
+  }
+  if (!d.hasParams) {
+    line += " | no Device Parameters";
+  } else if (!d.portName.found) {
+    line += " | no PortName";
+  } else {
+    line += " | " + Detailed("PortName", d.portName);
+  }
+  return line;
+}
+
+// ---- table ---------------------------------------------------------------
+
+std::vector<std::string> SubkeyNames(HKEY parent, const std::string& path) {
+  std::vector<std::string> names;
+  HKEY key;
+  if (RegOpenKeyExA(parent, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return names;
+  char name[256];
+  for (DWORD i = 0;; ++i) {
+    DWORD size = sizeof name;
+    if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+      break;
+    }
+    names.emplace_back(name, size);
+  }
+  RegCloseKey(key);
+  return names;
+}
+
+int Table() {
+  static const char* const kEnumerators[] = {"ACPI", "MF", "PCI"};
+  std::vector<std::vector<std::string>> rows = {
+      {"Instance ID", "Driver", "Friendly name", "PortName"}};
+  for (const char* enumerator : kEnumerators) {
+    const std::string base = std::string(kEnumKey) + "\\" + enumerator;
+    for (const std::string& deviceName : SubkeyNames(HKEY_LOCAL_MACHINE, base)) {
+      for (const std::string& instance :
+           SubkeyNames(HKEY_LOCAL_MACHINE, base + "\\" + deviceName)) {
+        const std::string id = std::string(enumerator) + "\\" + deviceName + "\\" + instance;
+        const Device d = Inspect(id);
+        rows.push_back({id, d.driver ? "yes" : "no",
+                        d.friendlyName.found ? Text(d.friendlyName) : "-",
+                        !d.hasParams       ? "(no Device Parameters)"
+                        : d.portName.found ? Text(d.portName)
+                                           : "-"});
+      }
+    }
+  }
+  std::size_t widths[4] = {};
+  for (const auto& row : rows) {
+    for (std::size_t c = 0; c < 4; ++c) widths[c] = std::max(widths[c], row[c].size());
+  }
+  for (const auto& row : rows) {
+    std::string line;
+    for (std::size_t c = 0; c < 4; ++c) {
+      line += row[c];
+      if (c + 1 < 4) line += std::string(widths[c] - row[c].size() + 2, ' ');
+    }
+    std::printf("%s\n", line.c_str());
+  }
+  return 0;
+}
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: qrvfixture create <inf-path> <instance-id> <hardware-id> [--no-params]\n"
+               "       qrvfixture show <instance-id>...\n"
+               "       qrvfixture table\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  if (argc < 2) return Usage();
+  const std::string command = argv[1];
+  if (command == "create" && (argc == 5 || argc == 6)) {
+    bool params = true;
+    if (argc == 6) {
+      if (std::strcmp(argv[5], "--no-params") != 0) return Usage();
+      params = false;
+    }
+    return Create(argv[2], argv[3], argv[4], params);
+  }
+  if (command == "show" && argc >= 3) {
+    for (int i = 2; i < argc; ++i) std::printf("%s\n", ShowLine(argv[i]).c_str());
+    return 0;
+  }
+  if (command == "table" && argc == 2) return Table();
+  return Usage();
+}

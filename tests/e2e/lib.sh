@@ -1,0 +1,317 @@
+# shellcheck shell=bash
+# Shared helpers of the qrvinst end-to-end tests; sourced, never run.
+#
+# Each test runs qrvinst.exe under Wine in a prefix of its own, copied from a
+# template prefix that is booted once, and checks what the program printed
+# and what it left in the registry (read back with qrvfixture.exe).
+#
+# The build sets these (see CMakeLists.txt next to this file):
+#   E2E_QRVINST   qrvinst.exe under test
+#   E2E_FIXTURE   qrvfixture.exe
+#   E2E_INF_DIR   folder holding the three fixture INF files
+#   E2E_TEMPLATE  the template prefix
+#   E2E_WORK_DIR  where each test gets its folder (prefix, outputs)
+# Optional: E2E_KEEP=1 keeps a passing test's folder too.
+#
+# A test script (register it in CMakeLists.txt with qrv_e2e_test):
+#   source "$(dirname "$0")/lib.sh"
+#   e2e_begin reassign               # fresh prefix with the three INF files
+#   provision_card                   # the six devices of the card in slot 0
+#   provision_onboard_port           # ACPI\PNP0501\1, not the card's
+#   run_qrvinst r > "$E2E_DIR/out"   # stdout without the CR of each CRLF
+#   expect_status 0
+#   expect_output "$E2E_DIR/out" "...the exact text, final newline included
+#   "
+#   expect_state "$(card_child_id 0)" "$(card_child_id 0) | present | ..."
+# The script passes by reaching its end; any helper that finds a mismatch
+# ends it with exit status 1 and says why. Wine's server is always ended;
+# the test's folder (prefix, outputs) is removed when the test passed and
+# kept for inspection when it failed.
+#
+# Helpers:
+#   e2e_begin <name>                 start; sets E2E_DIR and WINEPREFIX
+#   provision_card [slot] [--no-params]
+#                                    slot 0 (default) or 1: a second card
+#   provision_onboard_port [--no-params]
+#   provision_device <inf-name> <instance-id> <hardware-id> [--no-params]
+#   card_ids [slot]                  the card's six instance IDs, one a line
+#   card_product_id [slot], card_base_id [slot], card_child_id <0-3> [slot]
+#   run_qrvinst [args] > file        sets E2E_STATUS
+#   expect_status <n>
+#   expect_output <file> [expected]  expected text as argument or on stdin
+#   show_devices <instance-id>...    qrvfixture show lines
+#   expect_state <instance-id> <expected-show-line>
+#   expect_states <expected-show-line>...
+#   show_table                       every ACPI, MF and PCI device
+#   e2e_fail <message>, e2e_log <message>
+
+set -Eeuo pipefail
+
+export WINEARCH=win32
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+
+# Seconds any one Wine program may run before the test gives up on it.
+E2E_WINE_TIMEOUT=${E2E_WINE_TIMEOUT:-60}
+# Bumped whenever the way the template is made changes.
+E2E_TEMPLATE_RECIPE=1
+
+# ---- the card -------------------------------------------------------------
+
+PRODUCT_HWID='PCI\VEN_7E21&DEV_0B63&SUBSYS_0B647E21&REV_10'
+BASE_HWID='PCI\VEN_7E21&DEV_0B61&SUBSYS_0B627E21&REV_10'
+CHILD_NAMES=(MSR VFD TOUCH SERIALC)
+CHILD_HWIDS=('MF\QRV7310_4z6_MSR' 'MF\QRV7310_4z6_VFD' 'MF\QRV7310_4z6_TOUCH'
+             'MF\QRV7310_4z6_SERIALC')
+ONBOARD_PORT_ID='ACPI\PNP0501\1'
+ONBOARD_PORT_HWID='*PNP0501'
+
+# Instance IDs of the card in slot 0 (default) or 1, as Wine stores them.
+card_product_id() { printf '%s\n' "$PRODUCT_HWID\\4&2A7B3C1D&0&${1:-0}0E0"; }
+card_base_id() { printf '%s\n' "$BASE_HWID\\4&2A7B3C1D&0&${1:-0}1E0"; }
+# card_child_id <0..3> [slot]: the MSR, VFD, touch screen and serial port C.
+card_child_id() {
+  printf '%s\n' "MF\\QRV7310_4Z6_${CHILD_NAMES[$1]}\\5&1F2E3D4C&${2:-0}&CHILD000$1"
+}
+# All six, one a line: product, base, then the four children.
+card_ids() {
+  card_product_id "${1:-0}"
+  card_base_id "${1:-0}"
+  local child
+  for child in 0 1 2 3; do card_child_id "$child" "${1:-0}"; done
+}
+
+# ---- reporting ------------------------------------------------------------
+
+e2e_log() { printf '%s\n' "$*" >&2; }
+
+e2e_fail() {
+  e2e_log "FAIL: ${E2E_NAME:-e2e}: $*"
+  exit 1
+}
+
+_e2e_on_error() {
+  e2e_log "FAIL: ${E2E_NAME:-e2e}: command failed with status $1 at line $2: $3"
+}
+
+# ---- prefixes ------------------------------------------------------------
+
+_e2e_require() {
+  local name
+  for name in E2E_QRVINST E2E_FIXTURE E2E_INF_DIR E2E_TEMPLATE E2E_WORK_DIR; do
+    [[ -n ${!name:-} ]] || e2e_fail "$name is not set (run the tests through ctest)"
+  done
+  for name in wine wineserver wineboot; do
+    command -v "$name" > /dev/null || e2e_fail "'$name' is not installed (apt-get install wine wine32:i386)"
+  done
+  [[ -f $E2E_QRVINST ]] || e2e_fail "qrvinst.exe not found at $E2E_QRVINST (build the win32 preset)"
+  [[ -f $E2E_FIXTURE ]] || e2e_fail "qrvfixture.exe not found at $E2E_FIXTURE (build the win32 preset)"
+  local inf
+  for inf in qrvports.inf qrvbased.inf 7310-zz5.inf; do
+    [[ -f $E2E_INF_DIR/$inf ]] || e2e_fail "fixture INF $E2E_INF_DIR/$inf is missing"
+  done
+}
+
+_e2e_template_stamp() { printf 'recipe %s, %s\n' "$E2E_TEMPLATE_RECIPE" "$(wine --version)"; }
+
+# Ends the wineserver of a prefix, if one runs, so its registry is on disk.
+_e2e_end_wineserver() {
+  WINEPREFIX=$1 wineserver -k 2> /dev/null || true
+}
+
+# Boots the template prefix unless an up-to-date one exists. Safe to call
+# from several tests at once: the first boots it, the others wait.
+e2e_make_template() {
+  _e2e_require
+  mkdir -p "$(dirname "$E2E_TEMPLATE")"
+  local lock
+  exec {lock}> "$E2E_TEMPLATE.lock"
+  flock "$lock"
+  local stamp=$E2E_TEMPLATE/.qrv-e2e-template
+  if [[ -f $stamp && $(< "$stamp") == "$(_e2e_template_stamp)" ]]; then
+    _e2e_end_wineserver "$E2E_TEMPLATE"
+  else
+    e2e_log "booting the template prefix $E2E_TEMPLATE"
+    local booting=$E2E_TEMPLATE.booting
+    _e2e_end_wineserver "$booting"
+    rm -rf "$booting"
+    WINEPREFIX=$booting timeout "$E2E_WINE_TIMEOUT" wineboot -i ||
+      e2e_fail "wineboot -i failed in $booting"
+    # Wait for the prefix's programs and wineserver to end: the registry is
+    # written when the server exits.
+    WINEPREFIX=$booting timeout "$E2E_WINE_TIMEOUT" wineserver -w || true
+    _e2e_end_wineserver "$booting"
+    [[ -f $booting/system.reg ]] || e2e_fail "wineboot left no registry in $booting"
+    _e2e_template_stamp > "$booting/.qrv-e2e-template"
+    _e2e_end_wineserver "$E2E_TEMPLATE"
+    rm -rf "$E2E_TEMPLATE"
+    mv "$booting" "$E2E_TEMPLATE"
+  fi
+  exec {lock}>&-
+}
+
+# e2e_begin <name>: starts a test with a fresh copy of the template prefix
+# and the three INF files in its C:\windows\inf. Sets E2E_NAME, E2E_DIR
+# (the test's own folder, for its outputs) and WINEPREFIX.
+e2e_begin() {
+  E2E_NAME=$1
+  E2E_RUNS=0
+  _e2e_require
+  E2E_DIR=$E2E_WORK_DIR/$E2E_NAME
+  export WINEPREFIX=$E2E_DIR/prefix
+  trap '_e2e_on_error $? $LINENO "$BASH_COMMAND"' ERR
+  trap _e2e_end EXIT
+  e2e_make_template
+  _e2e_end_wineserver "$WINEPREFIX"
+  rm -rf "$E2E_DIR"
+  mkdir -p "$E2E_DIR"
+  local lock
+  exec {lock}> "$E2E_TEMPLATE.lock"
+  flock --shared "$lock"
+  cp -a "$E2E_TEMPLATE" "$WINEPREFIX"
+  exec {lock}>&-
+  cp "$E2E_INF_DIR"/qrvports.inf "$E2E_INF_DIR"/qrvbased.inf "$E2E_INF_DIR"/7310-zz5.inf \
+    "$WINEPREFIX/drive_c/windows/inf/"
+}
+
+# Debian's Wine names, in <prefix>/wineserver, a folder under /tmp holding
+# one lock folder per prefix (named after its device and inode); that lock
+# folder outlives the prefix unless removed here. Copies of the template
+# share the template's /tmp folder.
+_e2e_remove_server_dir() {
+  local name dev ino
+  [[ -f $WINEPREFIX/wineserver ]] || return 0
+  name=$(< "$WINEPREFIX/wineserver")
+  [[ $name =~ ^wine-[A-Za-z0-9]+$ ]] || return 0
+  read -r dev ino < <(stat -c '%D %i' "$WINEPREFIX")
+  rm -rf "${TMPDIR:-/tmp}/$name/server-$dev-$(printf '%x' "$ino")"
+}
+
+_e2e_end() {
+  local status=$?
+  trap - ERR EXIT
+  set +e
+  if [[ $status -ne 0 && -d ${WINEPREFIX:-}/drive_c && -f ${E2E_FIXTURE:-} ]]; then
+    e2e_log "devices at the end of the test:"
+    timeout "$E2E_WINE_TIMEOUT" wine "$E2E_FIXTURE" table 2> /dev/null | perl -pe 's/\r\n\z/\n/' >&2
+  fi
+  [[ -n ${WINEPREFIX:-} ]] && _e2e_end_wineserver "$WINEPREFIX"
+  if [[ $status -eq 0 && -n ${E2E_DIR:-} ]]; then
+    if [[ -z ${E2E_KEEP:-} ]]; then
+      _e2e_remove_server_dir
+      rm -rf "$E2E_DIR"
+    fi
+    e2e_log "PASS: $E2E_NAME"
+  elif [[ -d ${E2E_DIR:-} ]]; then
+    e2e_log "the test's prefix and outputs are kept in $E2E_DIR"
+  fi
+  exit "$status"
+}
+
+# ---- running programs ----------------------------------------------------
+
+# Runs a Windows program in the test's prefix: its stdout, without the CR of
+# each CRLF, goes to stdout; the raw output and stderr are kept in E2E_DIR.
+# Sets E2E_STATUS to the program's exit status; a program that hangs fails
+# the test.
+_e2e_wine() {
+  local tag=$1
+  shift
+  E2E_RUNS=$((E2E_RUNS + 1))
+  local raw=$E2E_DIR/$E2E_RUNS.$tag.stdout err=$E2E_DIR/$E2E_RUNS.$tag.stderr
+  E2E_STATUS=0
+  timeout "$E2E_WINE_TIMEOUT" wine "$@" > "$raw" 2> "$err" || E2E_STATUS=$?
+  [[ $E2E_STATUS -ne 124 ]] || e2e_fail "'$*' did not finish within ${E2E_WINE_TIMEOUT} s"
+  perl -pe 's/\r\n\z/\n/' "$raw"
+}
+
+# run_qrvinst [args] > file: runs qrvinst.exe; check E2E_STATUS afterwards.
+run_qrvinst() { _e2e_wine qrvinst "$E2E_QRVINST" "$@"; }
+
+# Runs qrvfixture.exe and fails the test if it fails.
+_e2e_fixture() {
+  _e2e_wine qrvfixture "$E2E_FIXTURE" "$@"
+  if [[ $E2E_STATUS -ne 0 ]]; then
+    e2e_fail "qrvfixture $* failed with status $E2E_STATUS: $(< "$E2E_DIR/$E2E_RUNS.qrvfixture.stderr")"
+  fi
+}
+
+# ---- provisioning ---------------------------------------------------------
+
+# provision_device <inf-name> <instance-id> <hardware-id> [--no-params]:
+# registers one device node of the class of C:\windows\inf\<inf-name>.
+provision_device() {
+  _e2e_fixture create "C:\\windows\\inf\\$1" "${@:2}" > /dev/null
+}
+
+# provision_card [slot] [--no-params]: the product and base functions and
+# the four child ports of the card in slot 0 (default) or 1.
+provision_card() {
+  local slot=0
+  if [[ ${1:-} =~ ^[0-9]$ ]]; then slot=$1; shift; fi
+  provision_device 7310-zz5.inf "$(card_product_id "$slot")" "$PRODUCT_HWID" "$@"
+  provision_device qrvbased.inf "$(card_base_id "$slot")" "$BASE_HWID" "$@"
+  local child
+  for child in 0 1 2 3; do
+    provision_device qrvports.inf "$(card_child_id "$child" "$slot")" "${CHILD_HWIDS[$child]}" "$@"
+  done
+}
+
+# provision_onboard_port: a ports-class device that is not the card's.
+provision_onboard_port() {
+  provision_device qrvports.inf "$ONBOARD_PORT_ID" "$ONBOARD_PORT_HWID" "$@"
+}
+
+# ---- checks -------------------------------------------------------------
+
+# expect_status <n>: the exit status of the last program run.
+expect_status() {
+  [[ $E2E_STATUS -eq $1 ]] || e2e_fail "exit status $E2E_STATUS, expected $1"
+}
+
+# expect_output <file> [expected]: the file holds exactly the expected text,
+# given as the second argument or on stdin (a here-document).
+expect_output() {
+  local expected=$E2E_DIR/expected.$E2E_RUNS
+  if [[ $# -ge 2 ]]; then printf '%s' "$2" > "$expected"; else cat > "$expected"; fi
+  if ! cmp -s "$expected" "$1"; then
+    e2e_log "output in $1 differs from the expected text (cat -A view, - expected, + actual):"
+    diff -u --label expected --label actual <(cat -A "$expected") <(cat -A "$1") >&2 || true
+    e2e_fail "unexpected output"
+  fi
+}
+
+# show_devices <instance-id>...: qrvfixture show lines, read from the registry.
+show_devices() { _e2e_fixture show "$@"; }
+
+# show_table: every ACPI, MF and PCI device, for a person to read.
+show_table() { _e2e_fixture table; }
+
+# expect_state <instance-id> <expected-show-line>
+expect_state() {
+  local actual
+  show_devices "$1" > "$E2E_DIR/state"
+  actual=$(< "$E2E_DIR/state")
+  if [[ $actual != "$2" ]]; then
+    e2e_log "device state differs:"
+    e2e_log "  expected: $2"
+    e2e_log "  actual:   $actual"
+    e2e_fail "unexpected state of $1"
+  fi
+}
+
+# expect_states <expected-show-line>...: several devices in one go; each
+# device's ID is the text of its line before the first " | ".
+expect_states() {
+  local ids=() line
+  for line in "$@"; do ids+=("${line%% | *}"); done
+  printf '%s\n' "$@" > "$E2E_DIR/states.expected"
+  show_devices "${ids[@]}" > "$E2E_DIR/states"
+  if ! cmp -s "$E2E_DIR/states.expected" "$E2E_DIR/states"; then
+    e2e_log "device states differ (- expected, + actual):"
+    diff -u --label expected --label actual "$E2E_DIR/states.expected" "$E2E_DIR/states" >&2 ||
+      true
+    e2e_fail "unexpected device states"
+  fi
+}
