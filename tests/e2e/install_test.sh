@@ -22,5 +22,5 @@ states=()
 for id in $(card_ids); do
   states+=("$id | present | driver | no name | no PortName")
 done
-states+=("$ONBOARD_PORT_ID | present | no driver | no name | no PortName")
+states+=("$(onboard_port_state)")
 expect_states "${states[@]}"

@@ -33,6 +33,8 @@
 #   provision_card [slot] [--no-params]
 #                                    slot 0 (default) or 1: a second card
 #   provision_onboard_port [--no-params]
+#                                    ACPI\PNP0501\1 named COM1
+#   onboard_port_state               its show line as provisioned
 #   provision_device <inf-name> <instance-id> <hardware-id> [--no-params]
 #   card_ids [slot]                  the card's six instance IDs, one a line
 #   card_product_id [slot], card_base_id [slot], card_child_id <0-3> [slot]
@@ -66,6 +68,7 @@ CHILD_HWIDS=('MF\QRV7310_4z6_MSR' 'MF\QRV7310_4z6_VFD' 'MF\QRV7310_4z6_TOUCH'
              'MF\QRV7310_4z6_SERIALC')
 ONBOARD_PORT_ID='ACPI\PNP0501\1'
 ONBOARD_PORT_HWID='*PNP0501'
+ONBOARD_PORT_NAME='Communications Port (COM1)'
 
 # Instance IDs of the card in slot 0 (default) or 1, as Wine stores them.
 card_product_id() { printf '%s\n' "$PRODUCT_HWID\\4&2A7B3C1D&0&${1:-0}0E0"; }
@@ -229,6 +232,12 @@ _e2e_wine() {
 # run_qrvinst [args] > file: runs qrvinst.exe; check E2E_STATUS afterwards.
 run_qrvinst() { _e2e_wine qrvinst "$E2E_QRVINST" "$@"; }
 
+# Runs Wine's reg.exe and fails the test if it fails.
+_e2e_reg() {
+  _e2e_wine reg reg "$@" > /dev/null
+  [[ $E2E_STATUS -eq 0 ]] || e2e_fail "reg $* failed with status $E2E_STATUS"
+}
+
 # Runs qrvfixture.exe and fails the test if it fails.
 _e2e_fixture() {
   _e2e_wine qrvfixture "$E2E_FIXTURE" "$@"
@@ -258,9 +267,18 @@ provision_card() {
   done
 }
 
-# provision_onboard_port: a ports-class device that is not the card's.
+# provision_onboard_port [--no-params]: a ports-class device that is not
+# the card's, named COM1 as Windows names it (written with Wine's reg.exe).
 provision_onboard_port() {
   provision_device qrvports.inf "$ONBOARD_PORT_ID" "$ONBOARD_PORT_HWID" "$@"
+  local key="HKLM\\SYSTEM\\CurrentControlSet\\Enum\\$ONBOARD_PORT_ID"
+  _e2e_reg add "$key" /v FriendlyName /t REG_SZ /d "$ONBOARD_PORT_NAME" /f
+  [[ ${1:-} == --no-params ]] ||
+    _e2e_reg add "$key\\Device Parameters" /v PortName /t REG_SZ /d COM1 /f
+}
+# How provision_onboard_port leaves the onboard port, as qrvfixture shows it.
+onboard_port_state() {
+  printf '%s\n' "$ONBOARD_PORT_ID | present | no driver | name \"$ONBOARD_PORT_NAME\" | PortName REG_SZ 5 \"COM1\""
 }
 
 # ---- checks -------------------------------------------------------------
