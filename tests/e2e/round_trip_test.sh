@@ -1,0 +1,43 @@
+#!/bin/bash
+# The card's life on one machine: install, name the ports, uninstall. At the
+# end the card is gone and the rest of the machine is as it was.
+source "$(dirname "$0")/lib.sh"
+e2e_begin round_trip
+
+other_mf='PCI\VEN_1000&DEV_0012&SUBSYS_00000000&REV_01\3&11583659&0&08'
+provision_device qrvbased.inf "$other_mf" 'PCI\VEN_1000&DEV_0012&SUBSYS_00000000&REV_01'
+provision_card
+provision_onboard_port
+banner="QRV 7310-zz5 PCI Serial Port Installer
+Version 1.00
+Do not turn off the computer or remove the card until this program has finished.
+
+"
+
+run_qrvinst > "$E2E_DIR/install"
+expect_status 0
+expect_output "$E2E_DIR/install" "${banner}Installing 7310-zz5 PCI Serial Port Drivers -  [ OK ]
+"
+states=()
+for id in $(card_ids); do states+=("$id | present | driver | no name | no PortName"); done
+expect_states "${states[@]}"
+
+run_qrvinst r > "$E2E_DIR/reassign"
+expect_status 0
+expect_output "$E2E_DIR/reassign" "${banner}Reassigning MSR COM Port - [ OK ] 
+Reassigning VFD COM Port - [ OK ] 
+Reassigning Touch Screen COM Port - [ OK ] 
+Reassigning Serial Port C COM Port - [ OK ] 
+"
+expect_state "$(card_child_id 2)" \
+  "$(card_child_id 2) | present | driver | name \"QRV 7310-zz5 Touch Screen (COM5)\" | PortName REG_SZ 5 \"COM5\""
+
+run_qrvinst u > "$E2E_DIR/uninstall"
+expect_status 0
+expect_output "$E2E_DIR/uninstall" "${banner}Uninstalling 7310-zz5 PCI Serial Port Drivers -  [ OK ] 
+"
+states=()
+for id in $(card_ids); do states+=("$id | absent"); done
+states+=("$(onboard_port_state)")
+states+=("$other_mf | present | no driver | no name | no PortName")
+expect_states "${states[@]}"

@@ -1,0 +1,27 @@
+#!/bin/bash
+# Uninstalling one card: its six devices go; the onboard port and another
+# product's device in the shared multifunction class, which enumerates
+# before the card's base function, stay. With a single card the second
+# removal pass finds nothing, which the line's trailing space tells.
+source "$(dirname "$0")/lib.sh"
+e2e_begin uninstall
+
+other_mf='PCI\VEN_1000&DEV_0012&SUBSYS_00000000&REV_01\3&11583659&0&08'
+provision_device qrvbased.inf "$other_mf" 'PCI\VEN_1000&DEV_0012&SUBSYS_00000000&REV_01'
+provision_card
+provision_onboard_port
+
+run_qrvinst u > "$E2E_DIR/out"
+expect_status 0
+expect_output "$E2E_DIR/out" "QRV 7310-zz5 PCI Serial Port Installer
+Version 1.00
+Do not turn off the computer or remove the card until this program has finished.
+
+Uninstalling 7310-zz5 PCI Serial Port Drivers -  [ OK ] 
+"
+
+states=()
+for id in $(card_ids); do states+=("$id | absent"); done
+states+=("$(onboard_port_state)")
+states+=("$other_mf | present | no driver | no name | no PortName")
+expect_states "${states[@]}"

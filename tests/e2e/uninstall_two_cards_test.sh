@@ -1,0 +1,23 @@
+#!/bin/bash
+# Uninstalling two cards: each removal pass takes one card's functions, so
+# both passes succeed (no trailing space) and no device of either is left.
+source "$(dirname "$0")/lib.sh"
+e2e_begin uninstall_two_cards
+
+provision_card 0
+provision_card 1
+provision_onboard_port
+
+run_qrvinst u > "$E2E_DIR/out"
+expect_status 0
+expect_output "$E2E_DIR/out" "QRV 7310-zz5 PCI Serial Port Installer
+Version 1.00
+Do not turn off the computer or remove the card until this program has finished.
+
+Uninstalling 7310-zz5 PCI Serial Port Drivers -  [ OK ]
+"
+
+states=()
+for id in $(card_ids 0) $(card_ids 1); do states+=("$id | absent"); done
+states+=("$(onboard_port_state)")
+expect_states "${states[@]}"
