@@ -50,13 +50,21 @@ TEST(SetUp, StopsReadingClassesAtTheFirstUnreadableInf) {
   EXPECT_EQ(m.Calls("SetupDiGetINFClassA").size(), 2u);  // set-up once, the call above once
   EXPECT_TRUE(m.Calls("SetupDiGetClassDevsA").empty());
 
-  // The base INF unreadable: the ports class is read and its snapshot taken.
-  sim::Machine& m2 = card::MachineWithCard();
-  m2.AddUnreadableInf(card::BaseInf());
-  PortInstaller installer;
-  EXPECT_EQ(m2.Calls("SetupDiGetINFClassA").size(), 2u);
-  ASSERT_EQ(m2.Calls("SetupDiGetClassDevsA").size(), 1u);
-  EXPECT_EQ(m2.Calls("SetupDiGetClassDevsA")[0].args[0], sim::ToString(card::kPortsClass));
+  // The base INF missing, or the product INF unreadable: the classes before
+  // it are read and the ports snapshot is taken.
+  for (int broken : {BaseInf, ProductInf}) {
+    sim::Machine& m2 = card::MachineWithCard();
+    if (broken == BaseInf) {
+      m2.infs.erase(card::BaseInf());
+    } else {
+      m2.AddUnreadableInf(card::ProductInf());
+    }
+    PortInstaller installer;
+    EXPECT_EQ(installer.ResolveInfClasses(), 1);
+    EXPECT_EQ(m2.Calls("SetupDiGetINFClassA").size(), 2u * (broken + 1)) << broken;
+    ASSERT_EQ(m2.Calls("SetupDiGetClassDevsA").size(), 1u);
+    EXPECT_EQ(m2.Calls("SetupDiGetClassDevsA")[0].args[0], sim::ToString(card::kPortsClass));
+  }
 }
 
 TEST(Install, InstallsBothFunctionsThenTheFourChildrenForcingOnlyTheBase) {
