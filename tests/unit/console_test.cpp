@@ -36,10 +36,12 @@ TEST(Console, ASuccessfulInstallation) {
 }
 
 TEST(Console, AFailedInstallationStillExitsWithZero) {
-  sim::Machine::Reset();  // no INF files and no card
+  sim::Machine& m = sim::Machine::Reset();  // the INF files, but no card
+  card::AddInfs(m);
   const Outcome run = RunWith({});
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(run.output, kBanner + "Installing 7310-zz5 PCI Serial Port Drivers -  [ FAILED ] \n");
+  EXPECT_EQ(m.Calls("UpdateDriverForPlugAndPlayDevicesA").size(), 1u);
 }
 
 TEST(Console, OnlyTheExactKeysChooseAnotherModeThanInstalling) {
