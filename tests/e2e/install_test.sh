@@ -9,18 +9,10 @@ provision_onboard_port
 
 run_qrvinst > "$E2E_DIR/out"
 expect_status 0
-expect_output "$E2E_DIR/out" "QRV 7310-zz5 PCI Serial Port Installer
-Version 1.00
-Do not turn off the computer or remove the card until this program has finished.
-
-Installing 7310-zz5 PCI Serial Port Drivers -  [ OK ]
+expect_output "$E2E_DIR/out" "${BANNER}Installing 7310-zz5 PCI Serial Port Drivers -  [ OK ]
 "
 
 # Under Wine the driver update reports success whatever it did: the devices
 # are the proof.
-states=()
-for id in $(card_ids); do
-  states+=("$id | present | driver | no name | no PortName")
-done
-states+=("$(onboard_port_state)")
-expect_states "${states[@]}"
+mapfile -t states < <(card_states "present | driver | no name | no PortName")
+expect_states "${states[@]}" "$(onboard_port_state)"

@@ -38,6 +38,8 @@
 #   provision_device <inf-name> <instance-id> <hardware-id> [--no-params]
 #   card_ids [slot]                  the card's six instance IDs, one a line
 #   card_product_id [slot], card_base_id [slot], card_child_id <0-3> [slot]
+#   card_states <state> [slot]       show lines of the six, all in one state
+#   $BANNER                          what every run prints first
 #   run_qrvinst [args] > file        sets E2E_STATUS
 #   expect_status <n>
 #   expect_output <file> [expected]  expected text as argument or on stdin
@@ -84,6 +86,21 @@ card_ids() {
   local child
   for child in 0 1 2 3; do card_child_id "$child" "${1:-0}"; done
 }
+
+# card_states <state> [slot]: the show lines of the card's six devices, all
+# in the same state (the text after "<id> | ").
+card_states() {
+  local id
+  for id in $(card_ids "${2:-0}"); do printf '%s | %s\n' "$id" "$1"; done
+}
+
+# What every run of qrvinst.exe prints first.
+# shellcheck disable=SC2034
+BANNER='QRV 7310-zz5 PCI Serial Port Installer
+Version 1.00
+Do not turn off the computer or remove the card until this program has finished.
+
+'
 
 # ---- reporting ------------------------------------------------------------
 
@@ -176,6 +193,11 @@ e2e_begin() {
   exec {lock}>&-
   cp "$E2E_INF_DIR"/qrvports.inf "$E2E_INF_DIR"/qrvbased.inf "$E2E_INF_DIR"/7310-zz5.inf \
     "$WINEPREFIX/drive_c/windows/inf/"
+  # One server for the whole test, kept between the programs it runs: a
+  # server shutting down as the next program starts can drop that program's
+  # connection. The exit trap ends it; failing that, it ends by itself 30 s
+  # after the last program.
+  wineserver -p30
 }
 
 # Debian's Wine names, in <prefix>/wineserver, a folder under /tmp holding

@@ -4,18 +4,15 @@
 source "$(dirname "$0")/lib.sh"
 e2e_begin reassign_missing_key
 
-provision_device qrvports.inf "$(card_child_id 0)" "${CHILD_HWIDS[0]}"
-provision_device qrvports.inf "$(card_child_id 1)" "${CHILD_HWIDS[1]}" --no-params
-provision_device qrvports.inf "$(card_child_id 2)" "${CHILD_HWIDS[2]}"
-provision_device qrvports.inf "$(card_child_id 3)" "${CHILD_HWIDS[3]}"
+for child in 0 1 2 3; do
+  params=()
+  [[ $child == 1 ]] && params=(--no-params)
+  provision_device qrvports.inf "$(card_child_id $child)" "${CHILD_HWIDS[$child]}" "${params[@]}"
+done
 
 run_qrvinst r > "$E2E_DIR/out"
 expect_status 0
-expect_output "$E2E_DIR/out" "QRV 7310-zz5 PCI Serial Port Installer
-Version 1.00
-Do not turn off the computer or remove the card until this program has finished.
-
-Reassigning MSR COM Port - [ OK ] 
+expect_output "$E2E_DIR/out" "${BANNER}Reassigning MSR COM Port - [ OK ] 
 Reassigning VFD COM Port - [ FAILED ]
 Reassigning Touch Screen COM Port - [ OK ] 
 Reassigning Serial Port C COM Port - [ OK ] 

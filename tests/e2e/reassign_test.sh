@@ -12,11 +12,7 @@ started=$SECONDS
 run_qrvinst r extra > "$E2E_DIR/out"
 elapsed=$((SECONDS - started))
 expect_status 0
-expect_output "$E2E_DIR/out" "QRV 7310-zz5 PCI Serial Port Installer
-Version 1.00
-Do not turn off the computer or remove the card until this program has finished.
-
-Reassigning MSR COM Port - [ OK ] 
+expect_output "$E2E_DIR/out" "${BANNER}Reassigning MSR COM Port - [ OK ] 
 Reassigning VFD COM Port - [ OK ] 
 Reassigning Touch Screen COM Port - [ OK ] 
 Reassigning Serial Port C COM Port - [ OK ] 

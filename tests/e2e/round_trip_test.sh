@@ -8,23 +8,17 @@ other_mf='PCI\VEN_1000&DEV_0012&SUBSYS_00000000&REV_01\3&11583659&0&08'
 provision_device qrvbased.inf "$other_mf" 'PCI\VEN_1000&DEV_0012&SUBSYS_00000000&REV_01'
 provision_card
 provision_onboard_port
-banner="QRV 7310-zz5 PCI Serial Port Installer
-Version 1.00
-Do not turn off the computer or remove the card until this program has finished.
-
-"
 
 run_qrvinst > "$E2E_DIR/install"
 expect_status 0
-expect_output "$E2E_DIR/install" "${banner}Installing 7310-zz5 PCI Serial Port Drivers -  [ OK ]
+expect_output "$E2E_DIR/install" "${BANNER}Installing 7310-zz5 PCI Serial Port Drivers -  [ OK ]
 "
-states=()
-for id in $(card_ids); do states+=("$id | present | driver | no name | no PortName"); done
+mapfile -t states < <(card_states "present | driver | no name | no PortName")
 expect_states "${states[@]}"
 
 run_qrvinst r > "$E2E_DIR/reassign"
 expect_status 0
-expect_output "$E2E_DIR/reassign" "${banner}Reassigning MSR COM Port - [ OK ] 
+expect_output "$E2E_DIR/reassign" "${BANNER}Reassigning MSR COM Port - [ OK ] 
 Reassigning VFD COM Port - [ OK ] 
 Reassigning Touch Screen COM Port - [ OK ] 
 Reassigning Serial Port C COM Port - [ OK ] 
@@ -34,10 +28,8 @@ expect_state "$(card_child_id 2)" \
 
 run_qrvinst u > "$E2E_DIR/uninstall"
 expect_status 0
-expect_output "$E2E_DIR/uninstall" "${banner}Uninstalling 7310-zz5 PCI Serial Port Drivers -  [ OK ] 
+expect_output "$E2E_DIR/uninstall" "${BANNER}Uninstalling 7310-zz5 PCI Serial Port Drivers -  [ OK ] 
 "
-states=()
-for id in $(card_ids); do states+=("$id | absent"); done
-states+=("$(onboard_port_state)")
-states+=("$other_mf | present | no driver | no name | no PortName")
-expect_states "${states[@]}"
+mapfile -t states < <(card_states absent)
+expect_states "${states[@]}" "$(onboard_port_state)" \
+  "$other_mf | present | no driver | no name | no PortName"

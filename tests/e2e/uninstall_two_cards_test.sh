@@ -10,14 +10,8 @@ provision_onboard_port
 
 run_qrvinst u > "$E2E_DIR/out"
 expect_status 0
-expect_output "$E2E_DIR/out" "QRV 7310-zz5 PCI Serial Port Installer
-Version 1.00
-Do not turn off the computer or remove the card until this program has finished.
-
-Uninstalling 7310-zz5 PCI Serial Port Drivers -  [ OK ]
+expect_output "$E2E_DIR/out" "${BANNER}Uninstalling 7310-zz5 PCI Serial Port Drivers -  [ OK ]
 "
 
-states=()
-for id in $(card_ids 0) $(card_ids 1); do states+=("$id | absent"); done
-states+=("$(onboard_port_state)")
-expect_states "${states[@]}"
+mapfile -t states < <(card_states absent 0; card_states absent 1)
+expect_states "${states[@]}" "$(onboard_port_state)"
