@@ -40,6 +40,9 @@
 #   card_product_id [slot], card_base_id [slot], card_child_id <0-3> [slot]
 #   card_states <state> [slot]       show lines of the six, all in one state
 #   $BANNER                          what every run prints first
+#   $REASSIGNED_ALL                  the four OK lines of "qrvinst.exe r"
+#   provision_other_multifunction    another product's multifunction device
+#   other_multifunction_state        its show line as provisioned
 #   run_qrvinst [args] > file        sets E2E_STATUS
 #   expect_status <n>
 #   expect_output <file> [expected]  expected text as argument or on stdin
@@ -100,6 +103,14 @@ BANNER='QRV 7310-zz5 PCI Serial Port Installer
 Version 1.00
 Do not turn off the computer or remove the card until this program has finished.
 
+'
+
+# What "qrvinst.exe r" prints after the banner when every port was named.
+# shellcheck disable=SC2034
+REASSIGNED_ALL='Reassigning MSR COM Port - [ OK ] 
+Reassigning VFD COM Port - [ OK ] 
+Reassigning Touch Screen COM Port - [ OK ] 
+Reassigning Serial Port C COM Port - [ OK ] 
 '
 
 # ---- reporting ------------------------------------------------------------
@@ -298,6 +309,16 @@ provision_onboard_port() {
   [[ ${1:-} == --no-params ]] ||
     _e2e_reg add "$key\\Device Parameters" /v PortName /t REG_SZ /d COM1 /f
 }
+# provision_other_multifunction: another product's device in the card's
+# multifunction class; its ID sorts, and so enumerates, before the card's.
+OTHER_MF_ID='PCI\VEN_1000&DEV_0012&SUBSYS_00000000&REV_01\3&11583659&0&08'
+provision_other_multifunction() {
+  provision_device qrvbased.inf "$OTHER_MF_ID" 'PCI\VEN_1000&DEV_0012&SUBSYS_00000000&REV_01'
+}
+other_multifunction_state() {
+  printf '%s\n' "$OTHER_MF_ID | present | no driver | no name | no PortName"
+}
+
 # How provision_onboard_port leaves the onboard port, as qrvfixture shows it.
 onboard_port_state() {
   printf '%s\n' "$ONBOARD_PORT_ID | present | no driver | name \"$ONBOARD_PORT_NAME\" | PortName REG_SZ 5 \"COM1\""

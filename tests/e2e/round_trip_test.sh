@@ -4,8 +4,7 @@
 source "$(dirname "$0")/lib.sh"
 e2e_begin round_trip
 
-other_mf='PCI\VEN_1000&DEV_0012&SUBSYS_00000000&REV_01\3&11583659&0&08'
-provision_device qrvbased.inf "$other_mf" 'PCI\VEN_1000&DEV_0012&SUBSYS_00000000&REV_01'
+provision_other_multifunction
 provision_card
 provision_onboard_port
 
@@ -18,11 +17,7 @@ expect_states "${states[@]}"
 
 run_qrvinst r > "$E2E_DIR/reassign"
 expect_status 0
-expect_output "$E2E_DIR/reassign" "${BANNER}Reassigning MSR COM Port - [ OK ] 
-Reassigning VFD COM Port - [ OK ] 
-Reassigning Touch Screen COM Port - [ OK ] 
-Reassigning Serial Port C COM Port - [ OK ] 
-"
+expect_output "$E2E_DIR/reassign" "${BANNER}${REASSIGNED_ALL}"
 expect_state "$(card_child_id 2)" \
   "$(card_child_id 2) | present | driver | name \"QRV 7310-zz5 Touch Screen (COM5)\" | PortName REG_SZ 5 \"COM5\""
 
@@ -31,5 +26,4 @@ expect_status 0
 expect_output "$E2E_DIR/uninstall" "${BANNER}Uninstalling 7310-zz5 PCI Serial Port Drivers -  [ OK ] 
 "
 mapfile -t states < <(card_states absent)
-expect_states "${states[@]}" "$(onboard_port_state)" \
-  "$other_mf | present | no driver | no name | no PortName"
+expect_states "${states[@]}" "$(onboard_port_state)" "$(other_multifunction_state)"

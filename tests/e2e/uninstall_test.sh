@@ -6,8 +6,7 @@
 source "$(dirname "$0")/lib.sh"
 e2e_begin uninstall
 
-other_mf='PCI\VEN_1000&DEV_0012&SUBSYS_00000000&REV_01\3&11583659&0&08'
-provision_device qrvbased.inf "$other_mf" 'PCI\VEN_1000&DEV_0012&SUBSYS_00000000&REV_01'
+provision_other_multifunction
 provision_card
 provision_onboard_port
 
@@ -17,5 +16,4 @@ expect_output "$E2E_DIR/out" "${BANNER}Uninstalling 7310-zz5 PCI Serial Port Dri
 "
 
 mapfile -t states < <(card_states absent)
-expect_states "${states[@]}" "$(onboard_port_state)" \
-  "$other_mf | present | no driver | no name | no PortName"
+expect_states "${states[@]}" "$(onboard_port_state)" "$(other_multifunction_state)"
