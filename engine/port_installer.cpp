@@ -40,7 +40,10 @@ bool IsInstanceOf(const char* id, const char* deviceId) {
 
 }  // namespace
 
-static_assert(sizeof(SP_DEVINFO_DATA) == 28, "device record as on 32-bit Windows");
+// The setup API checks the record's size against its own layout, which
+// differs between 32-bit and 64-bit programs.
+static_assert(sizeof(void*) != 4 || sizeof(SP_DEVINFO_DATA) == 28,
+              "device record as on 32-bit Windows");
 
 PortInstaller::PortInstaller()
     : portDevices(nullptr),
@@ -54,7 +57,7 @@ PortInstaller::PortInstaller()
       instanceId(),
       instanceIdSize(kInstanceIdSize),
       classRead() {
-  deviceRecord.cbSize = kDeviceRecordSize;
+  deviceRecord.cbSize = sizeof(SP_DEVINFO_DATA);
 
   // A directory that does not fit is left empty rather than cut short: no
   // INF path is ever built from part of it.

@@ -40,7 +40,6 @@ class PortInstaller {
   int RemoveParentDevices();
 
  private:
-  static constexpr DWORD kDeviceRecordSize = 28;
   static constexpr DWORD kWindowsDirSize = 20;
   static constexpr DWORD kClassNameSize = 50;
   static constexpr DWORD kInstanceIdSize = 100;

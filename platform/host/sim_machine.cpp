@@ -209,6 +209,20 @@ void SetLastError(DWORD error) { M().lastError = error; }
 
 void Sleep(DWORD milliseconds) { Enter("Sleep", {sim::Number(milliseconds)}); }
 
+// The pseudo-handle Windows gives for the calling process.
+HANDLE GetCurrentProcess() { return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1)); }
+
+BOOL IsWow64Process(HANDLE process, PBOOL wow64) {
+  if (const auto fault = Enter("IsWow64Process",
+                               {process == GetCurrentProcess() ? "current process" : "other",
+                                sim::Pointer(wow64)})) {
+    return Fail(*fault);
+  }
+  if (process != GetCurrentProcess() || !wow64) return Fail(ERROR_INVALID_PARAMETER);
+  *wow64 = M().wow64 ? TRUE : FALSE;
+  return Succeed();
+}
+
 // setupapi
 
 BOOL SetupDiGetINFClassA(PCSTR infName, LPGUID classGuid, PSTR className, DWORD classNameSize,
@@ -269,7 +283,7 @@ BOOL SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, PSP_DEVINFO_DATA record) {
   const std::size_t device = (*members)[index];
   record->ClassGuid = M().devices[device].classGuid;
   record->DevInst = static_cast<DWORD>(device + 1);
-  record->Reserved = static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(set) - sim::kSetBase);
+  record->Reserved = reinterpret_cast<std::uintptr_t>(set) - sim::kSetBase;
   return Succeed();
 }
 

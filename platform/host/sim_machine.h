@@ -73,6 +73,7 @@ class Machine {
 
   // The state, open to tests as it is to the platform calls.
   std::string windowsDirectory = "C:\\Windows";
+  bool wow64 = false;  // a 32-bit program on 64-bit Windows
   std::vector<Device> devices;
   std::map<std::string, RegKey, NoCase> registry;
   std::vector<Call> journal;

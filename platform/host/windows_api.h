@@ -33,12 +33,12 @@ struct GUID {
 };
 using LPGUID = GUID*;
 
-// Laid out as on 32-bit Windows, where the record is 28 bytes.
+// Laid out as on Windows: 28 bytes for 32-bit programs, 32 for 64-bit ones.
 struct SP_DEVINFO_DATA {
   DWORD cbSize;
   GUID ClassGuid;
   DWORD DevInst;
-  DWORD Reserved;
+  ULONG_PTR Reserved;
 };
 using PSP_DEVINFO_DATA = SP_DEVINFO_DATA*;
 
@@ -75,6 +75,8 @@ UINT GetWindowsDirectoryA(LPSTR buffer, UINT size);
 DWORD GetLastError();
 void SetLastError(DWORD error);
 void Sleep(DWORD milliseconds);
+HANDLE GetCurrentProcess();
+BOOL IsWow64Process(HANDLE process, PBOOL wow64);
 
 // setupapi
 BOOL SetupDiGetINFClassA(PCSTR infName, LPGUID classGuid, PSTR className, DWORD classNameSize,
