@@ -13,6 +13,10 @@ const char kBanner[] =
     "Version 1.00\n"
     "Do not turn off the computer or remove the card until this program has finished.\n\n";
 
+// The 32-bit program on 64-bit Windows: Windows refuses it the installation
+// and removal of devices, so it changes nothing and says which one to run.
+const char kWow64Refusal[] = "This is 64-bit Windows: run qrvinst64.exe instead. Nothing was changed.\n";
+
 struct ReassignRow {
   const char* prompt;
   const char* portName;
@@ -31,6 +35,13 @@ constexpr ReassignRow kReassignRows[] = {
 void Print(const char* text) {
   std::fputs(text, stdout);
   std::fflush(stdout);
+}
+
+// A process whose check fails is taken to be native, as it is on 32-bit
+// Windows.
+bool RunsUnderWow64() {
+  BOOL wow64 = FALSE;
+  return IsWow64Process(GetCurrentProcess(), &wow64) == TRUE && wow64 == TRUE;
 }
 
 }  // namespace
@@ -66,6 +77,11 @@ void RunUninstallSequence(PortInstaller& installer) {
 }
 
 int RunProgram(int argc, const char* const argv[]) {
+  if (RunsUnderWow64()) {
+    Print(kBanner);
+    Print(kWow64Refusal);
+    return 1;
+  }
   PortInstaller installer;
   Print(kBanner);
   switch (SelectMode(argc, argv)) {

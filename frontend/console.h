@@ -16,5 +16,6 @@ void RunReassignSequence(PortInstaller& installer);
 // Removes the child ports, then the card's two functions; reports OK always.
 void RunUninstallSequence(PortInstaller& installer);
 
-// The whole run: set-up, banner, one sequence, teardown. Always 0.
+// The whole run: set-up, banner, one sequence, teardown. 0, except for the
+// 32-bit program on 64-bit Windows, which refuses to run and gives 1.
 int RunProgram(int argc, const char* const argv[]);

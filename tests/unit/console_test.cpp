@@ -76,3 +76,30 @@ TEST(Console, TheOtherModesNeverInstall) {
 }
 
 }  // namespace
+
+// The 32-bit program on 64-bit Windows, where Windows would refuse it every
+// installation and removal: in every mode it says so, touches nothing and
+// exits with 1.
+TEST(Console, UnderWow64EveryModeRefusesAndChangesNothing) {
+  for (const char* key : {"", "r", "u"}) {
+    sim::Machine& m = card::MachineWithCard();
+    m.wow64 = true;
+    const Outcome run = RunWith({key});
+    EXPECT_EQ(run.exitCode, 1) << key;
+    EXPECT_EQ(run.output,
+              kBanner + "This is 64-bit Windows: run qrvinst64.exe instead. Nothing was changed.\n")
+        << key;
+    ASSERT_EQ(m.journal.size(), 1u) << key;  // the check, and nothing else
+    EXPECT_EQ(m.journal[0].function, "IsWow64Process");
+  }
+}
+
+// A process whose WOW64 check fails runs as on 32-bit Windows.
+TEST(Console, AFailedWow64CheckRunsAsUsual) {
+  sim::Machine& m = card::MachineWithCard();
+  m.wow64 = true;
+  m.FailCall("IsWow64Process", 1, ERROR_INVALID_PARAMETER);
+  const Outcome run = RunWith({});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.output, kBanner + "Installing 7310-zz5 PCI Serial Port Drivers -  [ OK ]\n");
+}
