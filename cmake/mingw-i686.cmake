@@ -1,15 +1,5 @@
-# Cross-build for 32-bit Windows with Debian's MinGW-w64 (i686-w64-mingw32).
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-build for 32-bit Windows (i686-w64-mingw32).
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
 set(MINGW_TRIPLET i686-w64-mingw32)
-find_program(CMAKE_CXX_COMPILER ${MINGW_TRIPLET}-g++)
-find_program(CMAKE_RC_COMPILER ${MINGW_TRIPLET}-windres)
-if(NOT CMAKE_CXX_COMPILER OR NOT CMAKE_RC_COMPILER)
-  message(FATAL_ERROR "MinGW-w64 for i686 is missing: install g++-mingw-w64-i686")
-endif()
-
-set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_TRIPLET})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(MINGW_PACKAGE g++-mingw-w64-i686)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw.cmake)

@@ -1,14 +1,20 @@
 #!/usr/bin/env bash
-# Checks what Windows sees of the built qrvinst.exe before it runs a line of
-# it: a stripped 32-bit console program no bigger than 64 KiB that needs only
-# system DLLs, with one 16-colour 32x32 icon, a version resource and a
-# manifest that asks for elevation.
+# Checks what Windows sees of a built qrvinst.exe or qrvinst64.exe before it
+# runs a line of it: a stripped console program for its processor, no bigger
+# than 64 KiB, that needs only system DLLs, with one 16-colour 32x32 icon, a
+# version resource naming the file and a manifest for its processor that
+# asks for elevation.
 #
-# Usage: check_exe.sh <qrvinst.exe> <icon.txt> <make_icon.py>
+# Usage: check_exe.sh <win32|win64> <exe> <icon.txt> <make_icon.py>
 set -euo pipefail
 
-exe=$1 icon_source=$2 make_icon=$3
-objdump=i686-w64-mingw32-objdump
+arch=$1 exe=$2 icon_source=$3 make_icon=$4
+case $arch in
+  win32) objdump=i686-w64-mingw32-objdump format=pei-i386 cpu=x86 what="PE32 file for Intel 80386" ;;
+  win64) objdump=x86_64-w64-mingw32-objdump format=pei-x86-64 cpu=amd64 what="PE32+ file for x86-64" ;;
+  *) echo "usage: check_exe.sh <win32|win64> <exe> <icon.txt> <make_icon.py>" >&2; exit 2 ;;
+esac
+name=$(basename "$exe")
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 for tool in "$objdump" wrestool icotool strings python3; do
@@ -18,7 +24,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 headers=$("$objdump" -p "$exe")
-grep -q 'file format pei-i386' <<<"$headers" || fail "not a PE32 file for Intel 80386"
+grep -q "file format $format\$" <<<"$headers" || fail "not a $what"
 grep -Eq 'Subsystem[[:space:]]+00000003' <<<"$headers" || fail "not a console program"
 "$objdump" -t "$exe" | grep -q 'no symbols' || fail "not stripped"
 
@@ -51,11 +57,13 @@ version=$(wrestool -x --raw --type=16 "$exe" | strings -el -n 3)
 grep -qx 'QRV 7310-zz5 PCI Serial Port Installer' <<<"$version" || fail "no product name"
 grep -A1 -x 'ProductVersion' <<<"$version" | grep -qx '1.0' || fail "product version is not 1.0"
 grep -A1 -x 'FileVersion' <<<"$version" | grep -qx '1.0' || fail "file version is not 1.0"
+grep -A1 -x 'OriginalFilename' <<<"$version" | grep -qx "$name" || fail "original file name is not $name"
 
 manifest=$(wrestool -x --raw --type=24 "$exe")
 grep -q '<requestedExecutionLevel level="requireAdministrator"' <<<"$manifest" ||
   fail "manifest does not ask for elevation"
 grep -q '<supportedOS Id=' <<<"$manifest" || fail "manifest names no supported Windows"
+grep -q "processorArchitecture=\"$cpu\"" <<<"$manifest" || fail "manifest is not for $cpu"
 
-[ "$failures" = 0 ] && echo "qrvinst.exe: $size bytes, imports: $(echo $dlls)"
+[ "$failures" = 0 ] && echo "$name: $what, $size bytes, imports: $(echo $dlls)"
 exit $((failures > 0))
