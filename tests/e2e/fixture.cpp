@@ -19,6 +19,13 @@
 //       raw; any other byte outside printable ASCII is shown as \xNN.
 //   qrvfixture table
 //       The devices under the ACPI, MF and PCI enumerators as a table.
+//   qrvfixture run <program> [args...]
+//       Runs a Windows program with this process's standard handles, waits
+//       for it and takes its exit status for its own.
+//
+// Every command ends by writing "qrvfixture: exit status <n>" to stderr
+// just before the process exits: the status as Windows gave it, in full
+// and whatever the Unix side of Wine does afterwards.
 #include <windows.h>
 // The setup API's header needs the Windows types first.
 #include <setupapi.h>
@@ -259,17 +266,64 @@ int Table() {
   return 0;
 }
 
+// ---- run -----------------------------------------------------------------
+
+// One argument as the C runtime splits a command line: quoted when it is
+// empty or holds a blank or a quote; backslashes are doubled only before a
+// quote.
+std::string Quoted(const std::string& arg) {
+  if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string::npos) return arg;
+  std::string quoted = "\"";
+  std::size_t backslashes = 0;
+  for (const char c : arg) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    quoted.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+    backslashes = 0;
+    quoted += c;
+  }
+  quoted.append(2 * backslashes, '\\');
+  return quoted + '"';
+}
+
+int Run(int argc, char* argv[]) {
+  std::string commandLine;
+  for (int i = 0; i < argc; ++i) commandLine += (i ? " " : "") + Quoted(argv[i]);
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    Fail("starting " + commandLine, GetLastError());
+    return 255;
+  }
+  DWORD status = 255;
+  if (WaitForSingleObject(process.hProcess, INFINITE) != WAIT_OBJECT_0 ||
+      !GetExitCodeProcess(process.hProcess, &status)) {
+    Fail("waiting for " + commandLine, GetLastError());
+    status = 255;
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return static_cast<int>(status);
+}
+
 int Usage() {
   std::fprintf(stderr,
                "usage: qrvfixture create <inf-path> <instance-id> <hardware-id> [--no-params]\n"
                "       qrvfixture show <instance-id>...\n"
-               "       qrvfixture table\n");
+               "       qrvfixture table\n"
+               "       qrvfixture run <program> [args...]\n");
   return 2;
 }
 
-}  // namespace
-
-int main(int argc, char* argv[]) {
+int Dispatch(int argc, char* argv[]) {
   if (argc < 2) return Usage();
   const std::string command = argv[1];
   if (command == "create" && (argc == 5 || argc == 6)) {
@@ -285,5 +339,17 @@ int main(int argc, char* argv[]) {
     return 0;
   }
   if (command == "table" && argc == 2) return Table();
+  if (command == "run" && argc >= 3) return Run(argc - 2, argv + 2);
   return Usage();
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  const int status = Dispatch(argc, argv);
+  std::fflush(stdout);
+  std::fprintf(stderr, "qrvfixture: exit status %lu\n",
+               static_cast<unsigned long>(static_cast<DWORD>(status)));
+  std::fflush(stderr);
+  return status;
 }

@@ -1,17 +1,23 @@
 # shellcheck shell=bash
 # Shared helpers of the qrvinst end-to-end tests; sourced, never run.
 #
-# Each test runs qrvinst.exe under Wine in a prefix of its own, copied from a
-# template prefix that is booted once, and checks what the program printed
-# and what it left in the registry (read back with qrvfixture.exe).
+# Each test runs a build of qrvinst under Wine in a prefix of its own, copied
+# from a template prefix that is booted once, and checks what the program
+# printed, its exit status and what it left in the registry (read back with
+# qrvfixture.exe).
 #
 # The build sets these (see CMakeLists.txt next to this file):
-#   E2E_QRVINST   qrvinst.exe under test
-#   E2E_FIXTURE   qrvfixture.exe
-#   E2E_INF_DIR   folder holding the three fixture INF files
-#   E2E_TEMPLATE  the template prefix
-#   E2E_WORK_DIR  where each test gets its folder (prefix, outputs)
-# Optional: E2E_KEEP=1 keeps a passing test's folder too.
+#   E2E_ARCH          win32 or win64: the prefix, and the build of
+#                     qrvfixture.exe that runs in it
+#   E2E_QRVINST       the exe under test: qrvinst.exe or qrvinst64.exe
+#   E2E_QRVINST_ARCH  its build, win32 or win64 (qrvinst.exe may run in a
+#                     win64 prefix, as on 64-bit Windows)
+#   E2E_FIXTURE       qrvfixture.exe
+#   E2E_INF_DIR       folder holding the three fixture INF files
+#   E2E_TEMPLATE      the template prefix
+#   E2E_WORK_DIR      where each test gets its folder (prefix, outputs)
+# Optional: E2E_KEEP=1 keeps a passing test's folder too. The Wine loaders
+# are those of wine_host.sh.
 #
 # A test script (register it in CMakeLists.txt with qrv_e2e_test):
 #   source "$(dirname "$0")/lib.sh"
@@ -43,7 +49,7 @@
 #   $REASSIGNED_ALL                  the four OK lines of "qrvinst.exe r"
 #   provision_other_multifunction    another product's multifunction device
 #   other_multifunction_state        its show line as provisioned
-#   run_qrvinst [args] > file        sets E2E_STATUS
+#   run_qrvinst [args] > file        sets E2E_STATUS to its exit status
 #   expect_status <n>
 #   expect_output <file> [expected]  expected text as argument or on stdin
 #   show_devices <instance-id>...    qrvfixture show lines
@@ -54,7 +60,20 @@
 
 set -Eeuo pipefail
 
-export WINEARCH=win32
+source "$(dirname "${BASH_SOURCE[0]}")/wine_host.sh"
+
+case ${E2E_ARCH:-} in
+  win32) E2E_WINE=$QRV_WINE32 ;;
+  win64) E2E_WINE=$QRV_WINE64 ;;
+  *)
+    printf 'FAIL: E2E_ARCH is "%s", not win32 or win64 (run the tests through ctest)\n' \
+      "${E2E_ARCH:-}" >&2
+    exit 1
+    ;;
+esac
+# The 64-bit server serves prefixes of both kinds and runs on every host.
+E2E_WINESERVER=${QRV_WINESERVER:-/usr/lib/wine/wineserver64}
+export WINEARCH=$E2E_ARCH
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
@@ -62,7 +81,7 @@ unset DISPLAY WAYLAND_DISPLAY
 # Seconds any one Wine program may run before the test gives up on it.
 E2E_WINE_TIMEOUT=${E2E_WINE_TIMEOUT:-60}
 # Bumped whenever the way the template is made changes.
-E2E_TEMPLATE_RECIPE=1
+E2E_TEMPLATE_RECIPE=2
 
 # ---- the card -------------------------------------------------------------
 
@@ -130,25 +149,33 @@ _e2e_on_error() {
 
 _e2e_require() {
   local name
-  for name in E2E_QRVINST E2E_FIXTURE E2E_INF_DIR E2E_TEMPLATE E2E_WORK_DIR; do
+  for name in E2E_QRVINST E2E_QRVINST_ARCH E2E_FIXTURE E2E_INF_DIR E2E_TEMPLATE E2E_WORK_DIR; do
     [[ -n ${!name:-} ]] || e2e_fail "$name is not set (run the tests through ctest)"
   done
-  for name in wine wineserver wineboot; do
-    command -v "$name" > /dev/null || e2e_fail "'$name' is not installed (apt-get install wine wine32:i386)"
+  [[ -x $E2E_WINESERVER ]] || e2e_fail "$E2E_WINESERVER is missing (apt-get install wine64)"
+  # A 32-bit program needs the 32-bit loader, in a win64 prefix too.
+  local arch
+  for arch in "$E2E_ARCH" "$E2E_QRVINST_ARCH"; do
+    if [[ $arch == win32 ]] && ! qrv_wine_runs "$QRV_WINE32"; then
+      e2e_fail "no 32-bit Windows program can run on this host: $QRV_WINE_REFUSAL"
+    fi
   done
-  [[ -f $E2E_QRVINST ]] || e2e_fail "qrvinst.exe not found at $E2E_QRVINST (build the win32 preset)"
-  [[ -f $E2E_FIXTURE ]] || e2e_fail "qrvfixture.exe not found at $E2E_FIXTURE (build the win32 preset)"
+  qrv_wine_runs "$E2E_WINE" || e2e_fail "Wine cannot run here: $QRV_WINE_REFUSAL"
+  [[ -f $E2E_QRVINST ]] || e2e_fail "$E2E_QRVINST not found (build the $E2E_QRVINST_ARCH preset)"
+  [[ -f $E2E_FIXTURE ]] || e2e_fail "qrvfixture.exe not found at $E2E_FIXTURE (build the $E2E_ARCH preset)"
   local inf
   for inf in qrvports.inf qrvbased.inf 7310-zz5.inf; do
     [[ -f $E2E_INF_DIR/$inf ]] || e2e_fail "fixture INF $E2E_INF_DIR/$inf is missing"
   done
 }
 
-_e2e_template_stamp() { printf 'recipe %s, %s\n' "$E2E_TEMPLATE_RECIPE" "$(wine --version)"; }
+_e2e_template_stamp() {
+  printf 'recipe %s, %s, %s\n' "$E2E_TEMPLATE_RECIPE" "$E2E_ARCH" "$("$E2E_WINE" --version)"
+}
 
 # Ends the wineserver of a prefix, if one runs, so its registry is on disk.
 _e2e_end_wineserver() {
-  WINEPREFIX=$1 wineserver -k 2> /dev/null || true
+  WINEPREFIX=$1 "$E2E_WINESERVER" -k 2> /dev/null || true
 }
 
 # Boots the template prefix unless an up-to-date one exists. Safe to call
@@ -167,11 +194,11 @@ e2e_make_template() {
     local booting=$E2E_TEMPLATE.booting
     _e2e_end_wineserver "$booting"
     rm -rf "$booting"
-    WINEPREFIX=$booting timeout "$E2E_WINE_TIMEOUT" wineboot -i ||
+    WINEPREFIX=$booting timeout "$E2E_WINE_TIMEOUT" "$E2E_WINE" wineboot -i ||
       e2e_fail "wineboot -i failed in $booting"
     # Wait for the prefix's programs and wineserver to end: the registry is
     # written when the server exits.
-    WINEPREFIX=$booting timeout "$E2E_WINE_TIMEOUT" wineserver -w || true
+    WINEPREFIX=$booting timeout "$E2E_WINE_TIMEOUT" "$E2E_WINESERVER" -w || true
     _e2e_end_wineserver "$booting"
     [[ -f $booting/system.reg ]] || e2e_fail "wineboot left no registry in $booting"
     _e2e_template_stamp > "$booting/.qrv-e2e-template"
@@ -208,7 +235,7 @@ e2e_begin() {
   # server shutting down as the next program starts can drop that program's
   # connection. The exit trap ends it; failing that, it ends by itself 30 s
   # after the last program.
-  wineserver -p30
+  "$E2E_WINESERVER" -p30
 }
 
 # Debian's Wine names, in <prefix>/wineserver, a folder under /tmp holding
@@ -230,7 +257,8 @@ _e2e_end() {
   set +e
   if [[ $status -ne 0 && -d ${WINEPREFIX:-}/drive_c && -f ${E2E_FIXTURE:-} ]]; then
     e2e_log "devices at the end of the test:"
-    timeout "$E2E_WINE_TIMEOUT" wine "$E2E_FIXTURE" table 2> /dev/null | perl -pe 's/\r\n\z/\n/' >&2
+    timeout "$E2E_WINE_TIMEOUT" "$E2E_WINE" "$E2E_FIXTURE" table 2> /dev/null |
+      perl -pe 's/\r\n\z/\n/' >&2
   fi
   [[ -n ${WINEPREFIX:-} ]] && _e2e_end_wineserver "$WINEPREFIX"
   if [[ $status -eq 0 && -n ${E2E_DIR:-} ]]; then
@@ -247,33 +275,46 @@ _e2e_end() {
 
 # ---- running programs ----------------------------------------------------
 
-# Runs a Windows program in the test's prefix: its stdout, without the CR of
+# Runs qrvfixture.exe in the test's prefix: its stdout, without the CR of
 # each CRLF, goes to stdout; the raw output and stderr are kept in E2E_DIR.
-# Sets E2E_STATUS to the program's exit status; a program that hangs fails
-# the test.
+# Sets E2E_STATUS to the exit status the fixture reported as its Windows
+# process ended: in full (not cut to 8 bits), and whatever the loader did
+# afterwards. wine64 now and then aborts in ld.so on its way out, after the
+# program's work is done, so the loader's own status proves nothing. A
+# program that hangs, or ends without a report, fails the test.
 _e2e_wine() {
   local tag=$1
   shift
   E2E_RUNS=$((E2E_RUNS + 1))
-  local raw=$E2E_DIR/$E2E_RUNS.$tag.stdout err=$E2E_DIR/$E2E_RUNS.$tag.stderr
-  E2E_STATUS=0
-  timeout "$E2E_WINE_TIMEOUT" wine "$@" > "$raw" 2> "$err" || E2E_STATUS=$?
-  [[ $E2E_STATUS -ne 124 ]] || e2e_fail "'$*' did not finish within ${E2E_WINE_TIMEOUT} s"
+  local raw=$E2E_DIR/$E2E_RUNS.$tag.stdout err=$E2E_DIR/$E2E_RUNS.$tag.stderr loader=0
+  timeout "$E2E_WINE_TIMEOUT" "$E2E_WINE" "$E2E_FIXTURE" "$@" > "$raw" 2> "$err" || loader=$?
+  [[ $loader -ne 124 ]] || e2e_fail "'qrvfixture $*' did not finish within ${E2E_WINE_TIMEOUT} s"
+  E2E_STATUS=$(sed -n 's/^qrvfixture: exit status \([0-9]*\)\r\{0,1\}$/\1/p' "$err" | tail -n 1)
+  [[ -n $E2E_STATUS ]] ||
+    e2e_fail "'qrvfixture $*' reported no exit status (loader status $loader): $(tail -n 3 "$err")"
   perl -pe 's/\r\n\z/\n/' "$raw"
 }
 
-# run_qrvinst [args] > file: runs qrvinst.exe; check E2E_STATUS afterwards.
-run_qrvinst() { _e2e_wine qrvinst "$E2E_QRVINST" "$@"; }
+# The Windows name of a file on the host, through Wine's drive Z: (/).
+_e2e_windows_path() {
+  local path
+  path=$(realpath "$1")
+  printf 'Z:%s\n' "${path//\//\\}"
+}
+
+# run_qrvinst [args] > file: runs the exe under test; check E2E_STATUS
+# afterwards.
+run_qrvinst() { _e2e_wine qrvinst run "$(_e2e_windows_path "$E2E_QRVINST")" "$@"; }
 
 # Runs Wine's reg.exe and fails the test if it fails.
 _e2e_reg() {
-  _e2e_wine reg reg "$@" > /dev/null
+  _e2e_wine reg run reg "$@" > /dev/null
   [[ $E2E_STATUS -eq 0 ]] || e2e_fail "reg $* failed with status $E2E_STATUS"
 }
 
 # Runs qrvfixture.exe and fails the test if it fails.
 _e2e_fixture() {
-  _e2e_wine qrvfixture "$E2E_FIXTURE" "$@"
+  _e2e_wine qrvfixture "$@"
   if [[ $E2E_STATUS -ne 0 ]]; then
     e2e_fail "qrvfixture $* failed with status $E2E_STATUS: $(< "$E2E_DIR/$E2E_RUNS.qrvfixture.stderr")"
   fi
