@@ -1,41 +1,63 @@
 #!/usr/bin/env bash
-# Demo on a ready-made machine: a 32-bit Wine prefix holding the QRV
-# 7310-zz5 card and an onboard COM1. Installs the tools it needs, builds
-# qrvinst.exe, then installs the card's drivers, names its ports and removes
-# it again, showing the devices before and after each step.
+# Demo on a ready-made machine: a Wine prefix holding the QRV 7310-zz5 card
+# and an onboard COM1. Installs the tools it needs and builds the program,
+# then installs the card's drivers, names its ports and removes it again,
+# showing the devices before and after each step.
+#
+# It runs qrvinst.exe on a 32-bit machine where this host can run 32-bit
+# Windows programs, and qrvinst64.exe on a 64-bit machine where it cannot
+# (its kernel refuses i386 code).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
-cmake --preset win32 > /dev/null
-cmake --build --preset win32
+source tests/e2e/wine_host.sh
+
+if qrv_wine_runs "$QRV_WINE32"; then
+  preset=win32 exe=qrvinst.exe
+  about="qrvinst.exe, the 32-bit program, on a 32-bit Windows machine."
+elif qrv_wine_runs "$QRV_WINE64"; then
+  qrv_wine_runs "$QRV_WINE32" || true
+  preset=win64 exe=qrvinst64.exe
+  about="qrvinst64.exe, the 64-bit program, on a 64-bit Windows machine: this host cannot run the 32-bit one ($QRV_WINE_REFUSAL)."
+else
+  echo "FAIL: Wine cannot run on this host: $QRV_WINE_REFUSAL" >&2
+  exit 1
+fi
+cmake --preset $preset > /dev/null
+cmake --build --preset $preset
 
 # The machine is made the way the end-to-end tests make theirs, and kept.
-export E2E_QRVINST=$PWD/build/win32/qrvinst.exe
-export E2E_FIXTURE=$PWD/build/win32/tests/e2e/qrvfixture.exe
+export E2E_ARCH=$preset
+export E2E_QRVINST=$PWD/build/$preset/$exe
+export E2E_QRVINST_ARCH=$preset
+export E2E_FIXTURE=$PWD/build/$preset/tests/e2e/qrvfixture.exe
 export E2E_INF_DIR=$PWD/tests/e2e/inf
-export E2E_WORK_DIR=$PWD/build/demo
+export E2E_WORK_DIR=$PWD/build/demo/$preset
 export E2E_TEMPLATE=$E2E_WORK_DIR/template
 export E2E_KEEP=1
 source tests/e2e/lib.sh
 
 echo
-echo "Preparing the demo machine (a Wine prefix) in build/demo/machine/prefix ..."
+echo "This demo runs $about"
+echo
+echo "Preparing the demo machine (a Wine prefix) in $E2E_WORK_DIR/machine/prefix ..."
 e2e_begin machine
 provision_card
 provision_onboard_port
 
 echo
-echo "Devices before qrvinst.exe runs:"
+echo "Devices before $exe runs:"
 echo
 show_table
 
 for args in "" r u; do
   echo
   echo "================================================================"
-  echo "C:\\> qrvinst.exe${args:+ $args}"
+  echo "C:\\> $exe${args:+ $args}"
   echo
   run_qrvinst $args
+  echo "(exit status $E2E_STATUS)"
   echo
   echo "Devices afterwards:"
   echo
@@ -44,6 +66,6 @@ done
 
 # Nothing is left running; the prefix stays for a look at its registry.
 trap - EXIT
-wineserver -k
+_e2e_end_wineserver "$WINEPREFIX"
 echo
-echo "The demo machine is kept in $WINEPREFIX."
+echo "The demo ran $exe. Its machine is kept in $WINEPREFIX."

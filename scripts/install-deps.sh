@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs, on Debian, what building and testing qrvinst needs: CMake and
-# Ninja, g++ with GoogleTest for the host build, MinGW-w64 for the 32-bit
-# Windows build, and 32-bit Wine with icoutils for the tests of the real
-# program. Only what is missing is installed; it fails if anything is still
-# missing afterwards.
+# Ninja, g++ with GoogleTest for the host build, MinGW-w64 for the 32-bit and
+# the 64-bit Windows builds, and Wine (its 32-bit and 64-bit loaders) with
+# icoutils for the tests of the real programs. Only what is missing is
+# installed; it fails if anything is still missing afterwards. The 32-bit
+# loader is installed on every host, also where the kernel will not run it.
 set -euo pipefail
 
 have() { command -v "$1" >/dev/null 2>&1; }
@@ -15,10 +16,12 @@ have ninja || packages+=(ninja-build)
 have g++ || packages+=(g++)
 have python3 || packages+=(python3)
 have i686-w64-mingw32-g++ || packages+=(g++-mingw-w64-i686)
+have x86_64-w64-mingw32-g++ || packages+=(g++-mingw-w64-x86-64)
 have wrestool && have icotool || packages+=(icoutils)
 [ -f /usr/include/gtest/gtest.h ] || packages+=(libgtest-dev)
 have wine || packages+=(wine)
 installed wine32:i386 || packages+=(wine32:i386)
+installed wine64 || packages+=(wine64)
 
 if [ ${#packages[@]} -gt 0 ]; then
   echo "Installing: ${packages[*]}"
@@ -33,11 +36,15 @@ if [ ${#packages[@]} -gt 0 ]; then
 fi
 
 missing=()
-for tool in cmake ninja g++ python3 i686-w64-mingw32-g++ i686-w64-mingw32-windres wine wrestool icotool; do
+for tool in cmake ninja g++ python3 i686-w64-mingw32-g++ i686-w64-mingw32-windres \
+  x86_64-w64-mingw32-g++ x86_64-w64-mingw32-windres wine wrestool icotool; do
   have "$tool" || missing+=("$tool")
 done
 [ -f /usr/include/gtest/gtest.h ] || missing+=(GoogleTest)
 installed wine32:i386 || missing+=(wine32:i386)
+for file in /usr/lib/wine/wine /usr/lib/wine/wine64 /usr/lib/wine/wineserver64; do
+  [ -x "$file" ] || missing+=("$file")
+done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "Still missing after installing: ${missing[*]}" >&2
   exit 1
