@@ -108,24 +108,32 @@ int PortInstaller::ResolveInfClasses() {
 }
 
 int PortInstaller::OpenPortDeviceSet() {
-  // Without the ports class the snapshot stays empty: an unread class could
-  // name unrelated devices.
-  if (classRead[PortsInf]) {
-    portDevices = SetupDiGetClassDevsA(&portsClass, nullptr, nullptr, DIGCF_PRESENT);
-  }
+  portDevices = OpenClassSet(PortsInf);
   return 0;
 }
 
-int PortInstaller::InstallDrivers() {
+// The present devices of an INF's class. Without the class there is no set
+// (null): an unread class could name unrelated devices.
+HDEVINFO PortInstaller::OpenClassSet(InfFile inf) {
+  if (!classRead[inf]) return nullptr;
+  return SetupDiGetClassDevsA(ClassOf(inf), nullptr, nullptr, DIGCF_PRESENT);
+}
+
+int PortInstaller::InstallDrivers(BOOL* rebootRequired) {
+  if (rebootRequired != nullptr) *rebootRequired = FALSE;
   for (const HardwareIdRow& row : HardwareIdTable) {
     char path[kPathSize];
     if (!FormatInfPath(row.inf, path)) {
       if (row.required) return ERROR_BUFFER_OVERFLOW;
       continue;
     }
+    BOOL restart = FALSE;
     if (UpdateDriverForPlugAndPlayDevicesA(nullptr, row.hardwareId, path, row.installFlags,
-                                           nullptr) != TRUE &&
-        row.required) {
+                                           rebootRequired != nullptr ? &restart : nullptr) ==
+        TRUE) {
+      // Only a call that worked says anything about a restart.
+      if (rebootRequired != nullptr && restart != FALSE) *rebootRequired = TRUE;
+    } else if (row.required) {
       // A failure is never reported as success, even if the platform left
       // no error code.
       const DWORD error = GetLastError();
@@ -196,22 +204,49 @@ int PortInstaller::RemoveChildDevices() {
 }
 
 int PortInstaller::RemoveParentDevices() {
-  if (RemoveCardFunction(ProductInf, HardwareIdTable[ProductFunctionRow].hardwareId) != 0) {
-    return 1;
+  if (RemoveCardFunction(ProductInf) != 0) return 1;
+  return RemoveCardFunction(BaseInf);
+}
+
+// Whether instanceId names one of the card's devices in the INF's class: a
+// child port by a tag anywhere in it, a function by its device ID. The
+// classes may be shared with other products' devices.
+bool PortInstaller::IsCardDevice(InfFile inf) const {
+  if (inf == PortsInf) {
+    for (const ChildPortRow& row : ChildPortTable) {
+      if (std::strstr(instanceId, row.tag) != nullptr) return true;
+    }
+    return false;
   }
-  return RemoveCardFunction(BaseInf, HardwareIdTable[BaseFunctionRow].hardwareId);
+  const int function = inf == ProductInf ? ProductFunctionRow : BaseFunctionRow;
+  return IsInstanceOf(instanceId, HardwareIdTable[function].hardwareId);
 }
 
 // Removes the first present device of the INF's class that is this card's
-// function. The class may be shared with other products' devices, which are
-// left alone, and a class that was never read names no device at all.
-int PortInstaller::RemoveCardFunction(InfFile inf, const char* hardwareId) {
-  if (!classRead[inf]) return 1;
-  HDEVINFO set = SetupDiGetClassDevsA(ClassOf(inf), nullptr, nullptr, DIGCF_PRESENT);
+// function; other products' devices are left alone.
+int PortInstaller::RemoveCardFunction(InfFile inf) {
+  HDEVINFO set = OpenClassSet(inf);
   for (DWORD index = 0; NextDevice(set, index); ++index) {
-    if (ReadInstanceId(set) && IsInstanceOf(instanceId, hardwareId)) {
+    if (ReadInstanceId(set) && IsCardDevice(inf)) {
       return SetupDiRemoveDevice(set, &deviceRecord) == TRUE ? 0 : 1;
     }
   }
   return 1;
+}
+
+int PortInstaller::CountCardDevices(DWORD& count) {
+  count = 0;
+  int result = 0;
+  for (int i = 0; i < InfFileCount; ++i) {
+    const InfFile inf = static_cast<InfFile>(i);
+    HDEVINFO set = OpenClassSet(inf);
+    if (set == nullptr || set == INVALID_HANDLE_VALUE) {
+      result = 1;
+      continue;
+    }
+    for (DWORD index = 0; NextDevice(set, index); ++index) {
+      if (ReadInstanceId(set) && IsCardDevice(inf)) ++count;
+    }
+  }
+  return result;
 }

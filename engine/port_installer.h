@@ -24,7 +24,10 @@ class PortInstaller {
   // Installs the product function, the base function, then the four
   // children. 0 when both functions installed, whatever the children did;
   // otherwise the platform's error code for the function that failed.
-  int InstallDrivers();
+  // Given rebootRequired, Windows leaves any restart to the caller, and it
+  // is set to whether an installation that worked needs one; without it,
+  // Windows asks the user itself.
+  int InstallDrivers(BOOL* rebootRequired = nullptr);
 
   // Names every child in the snapshot that carries the child's tag: its
   // PortName value and its friendly name. 1 when a key could not be opened,
@@ -39,6 +42,12 @@ class PortInstaller {
   // Each run opens its device sets afresh.
   int RemoveParentDevices();
 
+  // Counts the card's devices present now, found as the removal finds them:
+  // the child ports by their tags in a fresh set of the ports class, the
+  // functions by their device IDs. 0 when all three classes were searched;
+  // 1 when one could not be, and count then holds only what was found.
+  int CountCardDevices(DWORD& count);
+
  private:
   static constexpr DWORD kWindowsDirSize = 20;
   static constexpr DWORD kClassNameSize = 50;
@@ -50,7 +59,9 @@ class PortInstaller {
   bool FormatInfPath(InfFile inf, char (&path)[kPathSize]) const;
   bool NextDevice(HDEVINFO set, DWORD index);
   bool ReadInstanceId(HDEVINFO set);
-  int RemoveCardFunction(InfFile inf, const char* hardwareId);
+  HDEVINFO OpenClassSet(InfFile inf);
+  bool IsCardDevice(InfFile inf) const;
+  int RemoveCardFunction(InfFile inf);
 
   HDEVINFO portDevices;
   GUID portsClass;

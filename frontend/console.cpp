@@ -1,5 +1,6 @@
 #include "frontend/console.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -20,15 +21,24 @@ const char kWow64Refusal[] = "This is 64-bit Windows: run qrvinst64.exe instead.
 struct ReassignRow {
   const char* prompt;
   const char* portName;
-  ChildPort child;
+  ChildPort child;  // also the row's bit in a strict run's status
+  const char* name;
 };
 
 constexpr ReassignRow kReassignRows[] = {
-    {"Reassigning MSR COM Port - ", "COM3", MsrPort},
-    {"Reassigning VFD COM Port - ", "COM4", VfdPort},
-    {"Reassigning Touch Screen COM Port - ", "COM5", TouchScreenPort},
-    {"Reassigning Serial Port C COM Port - ", "COM6", SerialPortC},
+    {"Reassigning MSR COM Port - ", "COM3", MsrPort, "MSR"},
+    {"Reassigning VFD COM Port - ", "COM4", VfdPort, "VFD"},
+    {"Reassigning Touch Screen COM Port - ", "COM5", TouchScreenPort, "Touch Screen"},
+    {"Reassigning Serial Port C COM Port - ", "COM6", SerialPortC, "Serial Port C"},
 };
+
+// Exit statuses that deployment tools know by number: success with a
+// restart needed or already begun, success (ERROR_INSTALL_SUCCESS), and the
+// generic installation failure.
+constexpr int kRestartNeeded = static_cast<int>(ERROR_SUCCESS_REBOOT_REQUIRED);
+constexpr int kRestartBegun = static_cast<int>(ERROR_SUCCESS_REBOOT_INITIATED);
+constexpr int kInstallSuccess = 1707;
+constexpr int kInstallFailure = static_cast<int>(ERROR_INSTALL_FAILURE);
 
 // Every text is written verbatim and flushed at once, so that a step's
 // prompt stands on the screen while the step runs, even through a pipe.
@@ -44,7 +54,45 @@ bool RunsUnderWow64() {
   return IsWow64Process(GetCurrentProcess(), &wow64) == TRUE && wow64 == TRUE;
 }
 
+// The status of a failed installation: the Windows error code, unless a
+// deployment tool would read that code as success; such a failure gives
+// 1603 instead. (No code at all never gets here: the installer reports a
+// failure without one as 1.)
+int InstallFailureStatus(int error) {
+  switch (error) {
+    case kRestartNeeded:
+    case kRestartBegun:
+    case kInstallSuccess:
+      return kInstallFailure;
+    default:
+      return error;
+  }
+}
+
+const char* Devices(DWORD count) { return count == 1 ? "device" : "devices"; }
+
+// The last line of a strict run; gives its status.
+int EndStrictRun(const Verdict& verdict) {
+  char line[128];
+  std::snprintf(line, sizeof line, "Exit status %d: %s\n", verdict.status, verdict.words);
+  Print(line);
+  return verdict.status;
+}
+
 }  // namespace
+
+bool IsStrictRun(int argc, const char* const argv[]) {
+  static const char kSwitch[] = "/strict";
+  for (int i = 1; i < argc; ++i) {
+    std::size_t n = 0;
+    while (kSwitch[n] != '\0' &&
+           std::tolower(static_cast<unsigned char>(argv[i][n])) == kSwitch[n]) {
+      ++n;
+    }
+    if (kSwitch[n] == '\0' && argv[i][n] == '\0') return true;
+  }
+  return false;
+}
 
 Mode SelectMode(int argc, const char* const argv[]) {
   if (argc > 1) {
@@ -54,46 +102,97 @@ Mode SelectMode(int argc, const char* const argv[]) {
   return Mode::Install;
 }
 
-void RunInstallSequence(PortInstaller& installer) {
+Verdict RunInstallSequence(PortInstaller& installer, bool strict) {
   Print("Installing 7310-zz5 PCI Serial Port Drivers - ");
-  Print(installer.InstallDrivers() == 0 ? " [ OK ]\n" : " [ FAILED ] \n");
+  // Asked for the answer, Windows never puts up its own restart prompt.
+  BOOL restart = FALSE;
+  const int result = installer.InstallDrivers(strict ? &restart : nullptr);
+  Print(result == 0 ? " [ OK ]\n" : " [ FAILED ] \n");
+  if (result == 0) {
+    return restart != FALSE ? Verdict{kRestartNeeded, "installed; restart Windows to finish."}
+                            : Verdict{0, "installed."};
+  }
+  Verdict verdict{InstallFailureStatus(result), ""};
+  // The setup API's own codes have the top bit set and read best in hex.
+  std::snprintf(
+      verdict.words, sizeof verdict.words,
+      result < 0 ? "install failed, Windows error 0x%08X." : "install failed, Windows error %u.",
+      static_cast<unsigned>(result));
+  return verdict;
 }
 
-void RunReassignSequence(PortInstaller& installer) {
+Verdict RunReassignSequence(PortInstaller& installer) {
+  Verdict verdict{0, "all four ports reassigned."};
+  char failed[64] = "";  // the four names fit with room to spare
   for (const ReassignRow& row : kReassignRows) {
     Print(row.prompt);
-    Print(installer.ReassignChildPort(row.child, row.portName) == 0 ? "[ OK ] \n" : "[ FAILED ]\n");
+    if (installer.ReassignChildPort(row.child, row.portName) == 0) {
+      Print("[ OK ] \n");
+      continue;
+    }
+    Print("[ FAILED ]\n");
+    verdict.status |= 1 << row.child;
+    if (failed[0] != '\0') std::strcat(failed, ", ");
+    std::strcat(failed, row.name);
   }
   Sleep(3000);
+  if (verdict.status != 0) {
+    std::snprintf(verdict.words, sizeof verdict.words, "reassign failed for %s.", failed);
+  }
+  return verdict;
 }
 
-void RunUninstallSequence(PortInstaller& installer) {
+Verdict RunUninstallSequence(PortInstaller& installer, bool strict) {
   Print("Uninstalling 7310-zz5 PCI Serial Port Drivers - ");
+  // A strict run counts the card's devices before and after; a plain one
+  // makes no call beyond the removals.
+  DWORD before = 0;
+  const bool counted = strict && installer.CountCardDevices(before) == 0;
   installer.RemoveChildDevices();
   installer.RemoveParentDevices();
   // A second run removes a second card's functions. Only the spacing of the
   // line tells whether it did.
   Print(installer.RemoveParentDevices() == 0 ? " [ OK ]\n" : " [ OK ] \n");
+
+  DWORD after = 0;
+  if (!counted || installer.CountCardDevices(after) != 0) {
+    return {1, "uninstall not confirmed; could not look for the card (INF files missing?)."};
+  }
+  Verdict verdict{after == 0 ? 0 : 1, ""};
+  if (after != 0) {
+    std::snprintf(verdict.words, sizeof verdict.words,
+                  "uninstall incomplete; %lu %s of the card still present.",
+                  static_cast<unsigned long>(after), Devices(after));
+  } else if (before == 0) {
+    std::snprintf(verdict.words, sizeof verdict.words, "no card found; nothing to uninstall.");
+  } else {
+    std::snprintf(verdict.words, sizeof verdict.words, "uninstalled; %lu %s of the card removed.",
+                  static_cast<unsigned long>(before), Devices(before));
+  }
+  return verdict;
 }
 
 int RunProgram(int argc, const char* const argv[]) {
+  const bool strict = IsStrictRun(argc, argv);
   if (RunsUnderWow64()) {
     Print(kBanner);
     Print(kWow64Refusal);
-    return 1;
+    return strict ? EndStrictRun({1, "refused; this is the 32-bit program on 64-bit Windows."}) : 1;
   }
   PortInstaller installer;
   Print(kBanner);
+  Verdict verdict{0, ""};
   switch (SelectMode(argc, argv)) {
     case Mode::Install:
-      RunInstallSequence(installer);
+      verdict = RunInstallSequence(installer, strict);
       break;
     case Mode::Reassign:
-      RunReassignSequence(installer);
+      verdict = RunReassignSequence(installer);
       break;
     case Mode::Uninstall:
-      RunUninstallSequence(installer);
+      verdict = RunUninstallSequence(installer, strict);
       break;
   }
-  return 0;
+  // A plain run tells its outcome by its printed lines alone.
+  return strict ? EndStrictRun(verdict) : 0;
 }

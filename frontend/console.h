@@ -10,12 +10,37 @@ enum class Mode { Install, Reassign, Uninstall };
 // another mode than installing.
 Mode SelectMode(int argc, const char* const argv[]);
 
-void RunInstallSequence(PortInstaller& installer);
-// Names the four child ports COM3 to COM6, one line each, then pauses.
-void RunReassignSequence(PortInstaller& installer);
-// Removes the child ports, then the card's two functions; reports OK always.
-void RunUninstallSequence(PortInstaller& installer);
+// Whether any argument is "/strict", in any letter case. A strict run prints
+// what a plain run prints, then a line giving its exit status in words, and
+// exits with that status; see RunProgram.
+bool IsStrictRun(int argc, const char* const argv[]);
 
-// The whole run: set-up, banner, one sequence, teardown. 0, except for the
-// 32-bit program on 64-bit Windows, which refuses to run and gives 1.
+// How a strict run ends: its exit status and, for the last line, its
+// meaning in words.
+struct Verdict {
+  int status;
+  char words[96];
+};
+
+// Each sequence prints its lines and tells how a strict run of it ends.
+// Only install and uninstall need to know whether the run is strict: a
+// strict install takes over the restart from Windows, and a strict
+// uninstall counts the card's devices before and after.
+Verdict RunInstallSequence(PortInstaller& installer, bool strict);
+// Names the four child ports COM3 to COM6, one line each, then pauses.
+Verdict RunReassignSequence(PortInstaller& installer);
+// Removes the child ports, then the card's two functions; reports OK always.
+Verdict RunUninstallSequence(PortInstaller& installer, bool strict);
+
+// The whole run: set-up, banner, one sequence, teardown. A plain run exits
+// with 0, except for the 32-bit program on 64-bit Windows, which refuses to
+// run and gives 1. A strict run exits with a status that deployment tools
+// read:
+//   install     0 installed; 3010 installed, restart needed; otherwise the
+//               Windows error code of the failed function, with 1603 in
+//               place of a code that would read as success
+//   reassign    0 all four ports named; otherwise one bit per failed port:
+//               MSR 1, VFD 2, Touch Screen 4, Serial Port C 8
+//   uninstall   0 none of the card's devices left (or none there); else 1
+//   WOW64       1, as a plain run
 int RunProgram(int argc, const char* const argv[]);

@@ -369,7 +369,7 @@ BOOL UpdateDriverForPlugAndPlayDevicesA(HWND parent, LPCSTR hardwareId, LPCSTR f
     }
   }
   if (!matched) return Fail(ERROR_NO_SUCH_DEVINST);
-  if (rebootRequired) *rebootRequired = FALSE;
+  if (rebootRequired) *rebootRequired = M().restartIds.count(hardwareId) ? TRUE : FALSE;
   return Succeed();
 }
 

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,9 @@ class Machine {
   std::map<std::string, RegKey, NoCase> registry;
   std::vector<Call> journal;
   DWORD lastError = ERROR_SUCCESS;
+  // Driver updates for these hardware IDs work but need a restart, which
+  // they report when the caller asks.
+  std::set<std::string, NoCase> restartIds;
 
   // Bookkeeping of the platform calls.
   struct Inf {

@@ -1,5 +1,5 @@
 // The console program as a whole: what it prints, which mode it runs, and
-// that it always exits with 0.
+// its exit status: 0 in a plain run, the outcome in a strict one.
 #include "frontend/console.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +15,9 @@ const std::string kBanner =
     "QRV 7310-zz5 PCI Serial Port Installer\n"
     "Version 1.00\n"
     "Do not turn off the computer or remove the card until this program has finished.\n\n";
+
+const std::string kWow64Status =
+    "Exit status 1: refused; this is the 32-bit program on 64-bit Windows.\n";
 
 struct Outcome {
   int exitCode;
@@ -79,15 +82,17 @@ TEST(Console, TheOtherModesNeverInstall) {
 
 // The 32-bit program on 64-bit Windows, where Windows would refuse it every
 // installation and removal: in every mode it says so, touches nothing and
-// exits with 1.
+// exits with 1. A strict run adds its status line.
 TEST(Console, UnderWow64EveryModeRefusesAndChangesNothing) {
-  for (const char* key : {"", "r", "u"}) {
+  for (const std::string key : {"", "r", "u", "/strict"}) {
     sim::Machine& m = card::MachineWithCard();
     m.wow64 = true;
-    const Outcome run = RunWith({key});
+    const Outcome run = RunWith({key.c_str()});
     EXPECT_EQ(run.exitCode, 1) << key;
     EXPECT_EQ(run.output,
-              kBanner + "This is 64-bit Windows: run qrvinst64.exe instead. Nothing was changed.\n")
+              kBanner +
+                  "This is 64-bit Windows: run qrvinst64.exe instead. Nothing was changed.\n" +
+                  (key == "/strict" ? kWow64Status : ""))
         << key;
     ASSERT_EQ(m.journal.size(), 1u) << key;  // the check, and nothing else
     EXPECT_EQ(m.journal[0].function, "IsWow64Process");
@@ -103,3 +108,103 @@ TEST(Console, AFailedWow64CheckRunsAsUsual) {
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(run.output, kBanner + "Installing 7310-zz5 PCI Serial Port Drivers -  [ OK ]\n");
 }
+
+namespace {
+
+// A machine with the card, changed by arrange, and how a strict run on it
+// ends: its status and its last line.
+struct StrictCase {
+  const char* what;
+  void (*arrange)(sim::Machine&);
+  int status;
+  std::string lastLine;
+};
+
+// Runs each case plain, then with the switch after args. The strict run
+// prints the plain run's text and its status line, and only it asks Windows
+// for the restart answer (bRebootRequired), so that Windows never prompts.
+void ExpectStrictStatuses(std::vector<const char*> args, const char* strictSwitch,
+                          const std::vector<StrictCase>& cases) {
+  for (const StrictCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string plainOutput;
+    for (const bool strict : {false, true}) {
+      sim::Machine& m = card::MachineWithCard();
+      c.arrange(m);
+      std::vector<const char*> argv = args;
+      if (strict) argv.push_back(strictSwitch);
+      const Outcome run = RunWith(argv);
+      EXPECT_EQ(run.exitCode, strict ? c.status : 0);
+      if (strict) {
+        EXPECT_EQ(run.output, plainOutput + c.lastLine);
+      }
+      plainOutput = run.output;
+      for (const sim::Call& call : m.Calls("UpdateDriverForPlugAndPlayDevicesA")) {
+        EXPECT_EQ(call.args[4], strict ? "ptr" : "NULL");
+      }
+    }
+  }
+}
+
+void AsIs(sim::Machine&) {}
+
+template <DWORD Error>
+void FailProduct(sim::Machine& m) {
+  m.FailCall("UpdateDriverForPlugAndPlayDevicesA", 1, Error);
+}
+
+// Takes their "Device Parameters" key from the given child ports.
+template <int... Children>
+void DropParams(sim::Machine& m) {
+  (m.registry.erase(sim::DeviceParametersKey(card::ChildId(Children))), ...);
+}
+
+// "/strict" as the first argument installs, as any argument that is no key.
+TEST(Strict, InstallGivesTheWindowsErrorOrTellsOfARestart) {
+  ExpectStrictStatuses(
+      {}, "/strict",
+      {{"installed", AsIs, 0, "Exit status 0: installed.\n"},
+       {"a child needs a restart",
+        [](sim::Machine& m) { m.restartIds.insert(card::kChildHardwareIds[3]); }, 3010,
+        "Exit status 3010: installed; restart Windows to finish.\n"},
+       {"a restart does not hide a failure",
+        [](sim::Machine& m) {
+          m.restartIds.insert(card::kProductHardwareId);
+          m.FailCall("UpdateDriverForPlugAndPlayDevicesA", 2, 0xE0000203);
+        },
+        static_cast<int>(0xE0000203),
+        "Exit status -536870397: install failed, Windows error 0xE0000203.\n"},
+       {"no error code", FailProduct<ERROR_SUCCESS>, 1,
+        "Exit status 1: install failed, Windows error 1.\n"},
+       {"an error code that reads as success", FailProduct<ERROR_SUCCESS_REBOOT_REQUIRED>, 1603,
+        "Exit status 1603: install failed, Windows error 3010.\n"}});
+}
+
+TEST(Strict, ReassignGivesABitPerFailedPort) {
+  ExpectStrictStatuses({"r"}, "/STRICT",
+                       {{"all named", AsIs, 0, "Exit status 0: all four ports reassigned.\n"},
+                        {"MSR, Touch Screen", DropParams<0, 2>, 5,
+                         "Exit status 5: reassign failed for MSR, Touch Screen.\n"},
+                        {"VFD, Serial Port C", DropParams<1, 3>, 10,
+                         "Exit status 10: reassign failed for VFD, Serial Port C.\n"}});
+}
+
+TEST(Strict, UninstallGivesOneWhenAnyOfTheCardIsLeft) {
+  ExpectStrictStatuses(
+      {"u"}, "/Strict",
+      {{"one card", AsIs, 0, "Exit status 0: uninstalled; 6 devices of the card removed.\n"},
+       {"no card", [](sim::Machine& m) { m.devices.clear(); }, 0,
+        "Exit status 0: no card found; nothing to uninstall.\n"},
+       {"three cards, of which two runs remove two",
+        [](sim::Machine& m) {
+          card::AddCard(m, '1');
+          card::AddCard(m, '2');
+        },
+        1, "Exit status 1: uninstall incomplete; 2 devices of the card still present.\n"},
+       {"a class that cannot be searched", [](sim::Machine& m) { m.infs.erase(card::BaseInf()); },
+        1,
+        "Exit status 1: uninstall not confirmed; could not look for the card (INF files "
+        "missing?).\n"}});
+}
+
+}  // namespace
