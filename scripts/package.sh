@@ -4,6 +4,12 @@
 # README.md, and SHA256SUMS of the three. CPack makes the zip (the release
 # preset, cmake/release.cmake).
 #
+# With QRVINST_SIGN_CERT and QRVINST_SIGN_KEY naming a PEM certificate and
+# its PEM private key, both exes are signed with Authenticode before they
+# are summed and zipped. Optional: QRVINST_SIGN_PASS_FILE, a file holding
+# the key's password; QRVINST_SIGN_TIMESTAMP_URL, an RFC 3161 time-stamp
+# server. Without a certificate the exes are not signed, and this says so.
+#
 # Usage: package.sh [<build folder>]
 # The builds go to <build folder>/win32, win64 and release (default: build).
 set -euo pipefail
@@ -22,6 +28,25 @@ cmake --preset release -B "$root/release" > /dev/null
 files=$root/release/files
 rm -rf "$files"
 mkdir -p "$files"
-cp "$root/win32/qrvinst.exe" "$root/win64/qrvinst64.exe" "$files/"
+exes=("$root/win32/qrvinst.exe" "$root/win64/qrvinst64.exe")
+if [[ -n ${QRVINST_SIGN_CERT:-}${QRVINST_SIGN_KEY:-} ]]; then
+  for name in QRVINST_SIGN_CERT QRVINST_SIGN_KEY ${QRVINST_SIGN_PASS_FILE:+QRVINST_SIGN_PASS_FILE}; do
+    if [[ ! -f ${!name:-} ]]; then
+      echo "FAIL: $name names no file: '${!name:-}'" >&2
+      exit 1
+    fi
+  done
+  sign=(osslsigncode sign -certs "$QRVINST_SIGN_CERT" -key "$QRVINST_SIGN_KEY" -h sha256
+    -n "QRV 7310-zz5 PCI Serial Port Installer")
+  [[ -z ${QRVINST_SIGN_PASS_FILE:-} ]] || sign+=(-readpass "$QRVINST_SIGN_PASS_FILE")
+  [[ -z ${QRVINST_SIGN_TIMESTAMP_URL:-} ]] || sign+=(-ts "$QRVINST_SIGN_TIMESTAMP_URL")
+  for exe in "${exes[@]}"; do
+    "${sign[@]}" -in "$exe" -out "$files/${exe##*/}" > /dev/null
+  done
+  echo "Signed qrvinst.exe and qrvinst64.exe with $QRVINST_SIGN_CERT${QRVINST_SIGN_TIMESTAMP_URL:+, time-stamped by $QRVINST_SIGN_TIMESTAMP_URL}."
+else
+  cp "${exes[@]}" "$files/"
+  echo "Not signed: QRVINST_SIGN_CERT and QRVINST_SIGN_KEY are not set."
+fi
 
 cmake --build "$root/release" --target package
