@@ -29,7 +29,7 @@ for exe in "${@:2}"; do
   if cmp "$exe" "$dir/unzipped/$name"; then
     echo "$name: the same as $exe"
   else
-    fail "$name differs between two builds of the same source"
+    fail "$name built afresh differs from $exe, built from the same source"
   fi
 done
 exit $((failures > 0))
