@@ -5,6 +5,8 @@
 # icoutils for the tests of the real programs. Only what is missing is
 # installed; it fails if anything is still missing afterwards. The 32-bit
 # loader is installed on every host, also where the kernel will not run it.
+# The release and its tests need osslsigncode (Debian 12's own 2.5 will do),
+# openssl and unzip.
 set -euo pipefail
 
 have() { command -v "$1" >/dev/null 2>&1; }
@@ -22,6 +24,7 @@ have wrestool && have icotool || packages+=(icoutils)
 have wine || packages+=(wine)
 installed wine32:i386 || packages+=(wine32:i386)
 installed wine64 || packages+=(wine64)
+for tool in osslsigncode openssl unzip; do have "$tool" || packages+=("$tool"); done
 
 if [ ${#packages[@]} -gt 0 ]; then
   echo "Installing: ${packages[*]}"
@@ -37,7 +40,8 @@ fi
 
 missing=()
 for tool in cmake ninja g++ python3 i686-w64-mingw32-g++ i686-w64-mingw32-windres \
-  x86_64-w64-mingw32-g++ x86_64-w64-mingw32-windres wine wrestool icotool; do
+  x86_64-w64-mingw32-g++ x86_64-w64-mingw32-windres wine wrestool icotool \
+  osslsigncode openssl unzip; do
   have "$tool" || missing+=("$tool")
 done
 [ -f /usr/include/gtest/gtest.h ] || missing+=(GoogleTest)

@@ -2,17 +2,17 @@
 # Checks what Windows sees of a built qrvinst.exe or qrvinst64.exe before it
 # runs a line of it: a stripped console program for its processor, no bigger
 # than 64 KiB, that needs only system DLLs, with one 16-colour 32x32 icon, a
-# version resource naming the file and a manifest for its processor that
-# asks for elevation.
+# version resource naming the file and the project's version, and a manifest
+# for its processor that asks for elevation.
 #
-# Usage: check_exe.sh <win32|win64> <exe> <icon.txt> <make_icon.py>
+# Usage: check_exe.sh <win32|win64> <exe> <icon.txt> <make_icon.py> <version>
 set -euo pipefail
 
-arch=$1 exe=$2 icon_source=$3 make_icon=$4
+arch=$1 exe=$2 icon_source=$3 make_icon=$4 project_version=$5
 case $arch in
   win32) objdump=i686-w64-mingw32-objdump format=pei-i386 cpu=x86 what="PE32 file for Intel 80386" ;;
   win64) objdump=x86_64-w64-mingw32-objdump format=pei-x86-64 cpu=amd64 what="PE32+ file for x86-64" ;;
-  *) echo "usage: check_exe.sh <win32|win64> <exe> <icon.txt> <make_icon.py>" >&2; exit 2 ;;
+  *) echo "usage: check_exe.sh <win32|win64> <exe> <icon.txt> <make_icon.py> <version>" >&2; exit 2 ;;
 esac
 name=$(basename "$exe")
 failures=0
@@ -55,8 +55,10 @@ tail -c +23 "$work/fresh.ico" | cmp -s - "$work/embedded.bmp" || fail "embedded 
 
 version=$(wrestool -x --raw --type=16 "$exe" | strings -el -n 3)
 grep -qx 'QRV 7310-zz5 PCI Serial Port Installer' <<<"$version" || fail "no product name"
-grep -A1 -x 'ProductVersion' <<<"$version" | grep -qx '1.0' || fail "product version is not 1.0"
-grep -A1 -x 'FileVersion' <<<"$version" | grep -qx '1.0' || fail "file version is not 1.0"
+grep -A1 -x 'ProductVersion' <<<"$version" | grep -qxF "$project_version" ||
+  fail "product version is not $project_version"
+grep -A1 -x 'FileVersion' <<<"$version" | grep -qxF "$project_version" ||
+  fail "file version is not $project_version"
 grep -A1 -x 'OriginalFilename' <<<"$version" | grep -qx "$name" || fail "original file name is not $name"
 
 manifest=$(wrestool -x --raw --type=24 "$exe")

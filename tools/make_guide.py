@@ -1,0 +1,224 @@
+#!/usr/bin/env python3
+"""Writes README.txt, the technician's guide in the release zip, from README.md.
+
+The guide is the part of README.md between the lines
+"<!-- README.txt from here -->" and "<!-- README.txt to here -->", under the
+README's title and the version, turned into plain ASCII text with CRLF line
+ends for Notepad: headings underlined, code blocks indented, tables as
+lists, inline marks dropped. Whatever section is added between the marks is
+in the guide too.
+
+Each source file given with --texts holds texts the program prints, as C++
+string literals. Every piece of them (a literal split at its line feeds,
+without the spaces around it, with any printf conversion standing for a
+value) must appear in the guide, or no guide is written and the exit status
+is 1: the guide shows every line the program can print.
+
+Usage: make_guide.py --version <version> [--texts <file.cpp>]... <README.md> <README.txt>
+"""
+import argparse
+import re
+import sys
+import textwrap
+
+BEGIN = "<!-- README.txt from here -->"
+END = "<!-- README.txt to here -->"
+WIDTH = 78
+ASCII_FOR = {"\u2014": "-", "\u2013": "-", "\u2018": "'", "\u2019": "'",
+             "\u201c": '"', "\u201d": '"', "\u2026": "...", "\u00a0": " "}
+
+
+class GuideError(Exception):
+    pass
+
+
+def to_ascii(text, where):
+    text = "".join(ASCII_FOR.get(c, c) for c in text)
+    for c in text:
+        if ord(c) > 126 or (ord(c) < 32 and c != "\n"):
+            raise GuideError(f"{where}: no plain-text form for {c!r}")
+    return text
+
+
+def inline(text):
+    """Markdown inline marks to plain text. Code spans keep their text, in
+    double quotes where bare it would read as prose: a command with its
+    argument, a single character. A table cell that is all code is bare."""
+    whole = re.fullmatch(r"`([^`]*)`", text)
+    if whole:
+        return whole.group(1)
+    parts = re.split(r"(`[^`]*`)", text)
+    out = []
+    for part in parts:
+        if part.startswith("`") and part.endswith("`") and len(part) >= 2:
+            code = part[1:-1]
+            out.append(f'"{code}"' if " " in code or len(code) == 1 else code)
+            continue
+        part = re.sub(r"\[([^\]]*)\]\(#[^)]*\)", r"\1", part)  # a link within the text
+        part = re.sub(r"\[([^\]]*)\]\(([^)]*)\)", r"\1 (\2)", part)
+        part = re.sub(r"(\*\*|__)(.+?)\1", r"\2", part)
+        part = re.sub(r"(?<![\w*])[*_](\S(?:.*?\S)?)[*_](?![\w*])", r"\1", part)
+        part = re.sub(r"\\([\\`*_{}\[\]()#+\-.!|>])", r"\1", part)
+        out.append(part)
+    return "".join(out)
+
+
+def table_cells(line):
+    # Split at the pipes that are neither escaped nor inside a code span.
+    cells, cell, code = [], "", False
+    body = line.strip()[1:-1] if line.strip().endswith("|") else line.strip()[1:]
+    i = 0
+    while i < len(body):
+        c = body[i]
+        if c == "\\" and i + 1 < len(body) and body[i + 1] == "|":
+            cell += "|"
+            i += 2
+            continue
+        if c == "`":
+            code = not code
+        if c == "|" and not code:
+            cells.append(cell.strip())
+            cell = ""
+        else:
+            cell += c
+        i += 1
+    cells.append(cell.strip())
+    return cells
+
+
+def render_table(rows):
+    header, body = rows[0], rows[2:]
+    plain = [[inline(cell) for cell in row] for row in [header] + body]
+    widths = [max(len(row[i]) for row in plain if i < len(row)) for i in range(len(header))]
+    if sum(widths) + 2 * (len(widths) - 1) <= WIDTH:
+        lines = []
+        for number, row in enumerate(plain):
+            lines.append("  ".join(cell.ljust(w) for cell, w in zip(row, widths)).rstrip())
+            if number == 0:
+                lines.append("  ".join("-" * w for w in widths))
+        return lines
+    # Too wide for columns: one entry per row, the other cells below it.
+    lines = []
+    for row in plain[1:]:
+        lines.append(row[0])
+        for name, cell in zip(plain[0][1:], row[1:]):
+            label = f"{name}: " if len(header) > 2 else ""
+            lines += textwrap.wrap(label + cell, WIDTH, initial_indent="    ",
+                                   subsequent_indent="    ", break_long_words=False,
+                                   break_on_hyphens=False)
+        lines.append("")
+    return lines[:-1]
+
+
+def convert(markdown, title):
+    lines = [title, "=" * len(title)]
+    source = markdown.split("\n")
+    i = 0
+    while i < len(source):
+        line = source[i]
+        if line.startswith("```"):
+            i += 1
+            while i < len(source) and not source[i].startswith("```"):
+                lines.append("    " + source[i] if source[i] else "")
+                i += 1
+        elif re.match(r"#{2,6} ", line):
+            heading = inline(line.lstrip("#").strip())
+            lines += [heading, ("=" if line.startswith("## ") else "-") * len(heading)]
+        elif line.startswith("|"):
+            rows = []
+            while i < len(source) and source[i].startswith("|"):
+                rows.append(table_cells(source[i]))
+                i += 1
+            lines += render_table(rows)
+            continue
+        elif line.strip().startswith("<!--"):
+            while i < len(source) and "-->" not in source[i]:
+                i += 1
+        else:
+            lines.append(inline(line).rstrip())
+        i += 1
+    # Blank lines: one between blocks, none at either end.
+    text = "\n".join(lines)
+    text = re.sub(r"\n{3,}", "\n\n", text).strip("\n") + "\n"
+    # A heading stands apart from the text before it.
+    return re.sub(r"([^\n])\n([^\n]+\n[=-]+\n)", r"\1\n\n\2", text)
+
+
+def string_literals(code):
+    """The string literals of C++ code, adjacent ones joined, escapes read."""
+    texts, current = [], None
+    token = re.compile(r'(?m:^[ \t]*#[^\n]*)|//[^\n]*|/\*.*?\*/|\'(?:\\.|[^\'\\])*\'|"((?:\\.|[^"\\])*)"|(\s+)|.',
+                       re.S)
+    escapes = {"n": "\n", "t": "\t", "\\": "\\", '"': '"', "'": "'", "0": "\0"}
+    for match in token.finditer(code):
+        if match.group(1) is not None:
+            value = re.sub(r"\\(.)", lambda m: escapes.get(m.group(1), m.group(1)),
+                           match.group(1))
+            current = value if current is None else current + value
+        elif match.group(2) is not None or match.group(0).lstrip().startswith(("//", "/*", "#")):
+            continue
+        elif current is not None:
+            texts.append(current)
+            current = None
+    if current is not None:
+        texts.append(current)
+    return texts
+
+
+# A printf conversion in a text stands for a value, which the guide shows
+# by example: "Exit status %d: %s" is shown by "Exit status 0: installed.".
+CONVERSION = re.compile(r"%[-+ #0]*[0-9]*(?:\.[0-9]+)?(?:hh|h|ll|l|z)?[diouxXs]")
+
+
+def shown(piece, guide):
+    parts = CONVERSION.split(piece)
+    return re.search(".+?".join(re.escape(part) for part in parts), guide) is not None
+
+
+def missing_texts(guide, sources):
+    missing = []
+    for source in sources:
+        with open(source, encoding="utf-8") as f:
+            for text in string_literals(f.read()):
+                for piece in text.split("\n"):
+                    piece = piece.strip()
+                    if piece and not shown(piece, guide) and piece not in missing:
+                        missing.append(piece)
+    return missing
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--version", required=True)
+    parser.add_argument("--texts", action="append", default=[])
+    parser.add_argument("readme")
+    parser.add_argument("output")
+    args = parser.parse_args()
+
+    with open(args.readme, encoding="utf-8") as f:
+        readme = f.read()
+    if readme.count(BEGIN) != 1 or readme.count(END) != 1:
+        raise GuideError(f"{args.readme}: needs one line {BEGIN} and one line {END}")
+    part = readme.split(BEGIN)[1].split(END)[0]
+    heading = re.search(r"^# (.+)$", readme, re.M)
+    if not heading:
+        raise GuideError(f"{args.readme}: no title")
+    title = f"{inline(heading.group(1))}, version {args.version}"
+    guide = to_ascii(convert(part, title), args.readme)
+
+    missing = missing_texts(guide, args.texts)
+    if missing:
+        raise GuideError(
+            f"the part of {args.readme} that makes README.txt does not show these texts of "
+            f"{', '.join(args.texts)}:\n" + "\n".join(f"  {m!r}" for m in missing))
+
+    with open(args.output, "w", encoding="ascii", newline="\r\n") as f:
+        f.write(guide)
+
+
+if __name__ == "__main__":
+    try:
+        main()
+    except GuideError as error:
+        print(f"make_guide.py: {error}", file=sys.stderr)
+        sys.exit(1)
