@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -20,12 +21,19 @@ std::string Lower(std::string text) {
 
 bool SameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
+// The text snprintf wrote into a buffer sized for the longest it can give;
+// one that did not fit is a fault of the simulation itself.
+std::string Formatted(const char* buffer, std::size_t size, int length) {
+  if (length < 0 || static_cast<std::size_t>(length) >= size) std::abort();
+  return std::string(buffer, static_cast<std::size_t>(length));
+}
+
 std::string Text(const char* text) { return text ? text : "NULL"; }
 std::string Number(unsigned long long n) { return std::to_string(n); }
 std::string Hex(DWORD n) {
   char buffer[16];
-  std::snprintf(buffer, sizeof buffer, "0x%X", static_cast<unsigned>(n));
-  return buffer;
+  return Formatted(buffer, sizeof buffer,
+                   std::snprintf(buffer, sizeof buffer, "0x%X", static_cast<unsigned>(n)));
 }
 std::string Pointer(const void* p) { return p ? "ptr" : "NULL"; }
 
@@ -121,10 +129,11 @@ std::string DeviceParametersKey(const std::string& instanceId) {
 
 std::string ToString(const GUID& g) {
   char buffer[40];
-  std::snprintf(buffer, sizeof buffer, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                static_cast<unsigned>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1],
-                g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
-  return buffer;
+  return Formatted(
+      buffer, sizeof buffer,
+      std::snprintf(buffer, sizeof buffer, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                    static_cast<unsigned>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1],
+                    g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]));
 }
 
 Machine& Machine::Current() { return *Instance(); }
@@ -414,5 +423,5 @@ LONG RegCloseKey(HKEY key) {
   if (const auto fault = Enter("RegCloseKey", {sim::KeyName(key)}))
     return static_cast<LONG>(*fault);
   const auto handle = reinterpret_cast<std::uintptr_t>(key) - sim::kKeyBase;
-  return M().openKeys.erase(handle) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+  return static_cast<LONG>(M().openKeys.erase(handle) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE);
 }
