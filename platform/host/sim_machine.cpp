@@ -1,9 +1,11 @@
 #include "platform/host/sim_machine.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
 
 namespace sim {
@@ -63,10 +65,12 @@ std::optional<DWORD> Enter(const char* function, std::vector<std::string> args) 
   Machine& m = M();
   m.journal.push_back({function, std::move(args)});
   const int occurrence = ++m.callCounts[function];
-  for (const Machine::Fault& fault : m.faults) {
-    if (fault.function == function && fault.occurrence == occurrence) return fault.error;
-  }
-  return std::nullopt;
+  const auto fault =
+      std::find_if(m.faults.begin(), m.faults.end(), [&](const Machine::Fault& armed) {
+        return armed.function == function && armed.occurrence == occurrence;
+      });
+  if (fault == m.faults.end()) return std::nullopt;
+  return fault->error;
 }
 
 BOOL Fail(DWORD error) {
@@ -99,18 +103,17 @@ Device* RecordDevice(HDEVINFO set, PSP_DEVINFO_DATA record) {
     return nullptr;
   }
   const std::size_t index = record->DevInst - 1;
-  for (std::size_t member : *members) {
-    if (member == index) return &M().devices[index];
+  if (std::find(members->begin(), members->end(), index) != members->end()) {
+    return &M().devices[index];
   }
   Fail(ERROR_INVALID_PARAMETER);
   return nullptr;
 }
 
 bool HasHardwareId(const Device& device, const char* hardwareId) {
-  for (const std::string& id : device.hardwareIds) {
-    if (Lower(id) == Lower(hardwareId)) return true;
-  }
-  return false;
+  const std::string wanted = Lower(hardwareId);
+  return std::any_of(device.hardwareIds.begin(), device.hardwareIds.end(),
+                     [&](const std::string& id) { return Lower(id) == wanted; });
 }
 
 }  // namespace
@@ -167,17 +170,16 @@ void Machine::FailCall(const std::string& function, int occurrence, DWORD error)
 
 std::vector<Call> Machine::Calls(const std::string& function) const {
   std::vector<Call> calls;
-  for (const Call& call : journal) {
-    if (call.function == function) calls.push_back(call);
-  }
+  std::copy_if(journal.begin(), journal.end(), std::back_inserter(calls),
+               [&](const Call& call) { return call.function == function; });
   return calls;
 }
 
 const Device* Machine::FindDevice(const std::string& instanceId) const {
-  for (const Device& device : devices) {
-    if (device.instanceId == instanceId) return &device;
-  }
-  return nullptr;
+  const auto device = std::find_if(devices.begin(), devices.end(), [&](const Device& candidate) {
+    return candidate.instanceId == instanceId;
+  });
+  return device == devices.end() ? nullptr : &*device;
 }
 
 const RegValue* Machine::FindValue(const std::string& keyPath, const std::string& name) const {
