@@ -223,6 +223,7 @@ void Sleep(DWORD milliseconds) { Enter("Sleep", {sim::Number(milliseconds)}); }
 // The pseudo-handle Windows gives for the calling process.
 HANDLE GetCurrentProcess() { return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1)); }
 
+// cppcheck-suppress constParameter ; the signature is Windows' own, as windows_api.h declares it
 BOOL IsWow64Process(HANDLE process, PBOOL wow64) {
   if (const auto fault = Enter("IsWow64Process",
                                {process == GetCurrentProcess() ? "current process" : "other",
