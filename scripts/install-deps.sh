@@ -13,8 +13,12 @@ packages=()
 have cmake || packages+=(cmake)
 have ninja || packages+=(ninja-build)
 have g++ || packages+=(g++)
+# The static analysis (scripts/lint.sh).
+have clang-tidy || packages+=(clang-tidy)
+have cppcheck || packages+=(cppcheck)
 have python3 || packages+=(python3)
 have i686-w64-mingw32-g++ || packages+=(g++-mingw-w64-i686)
+have x86_64-w64-mingw32-g++ || packages+=(g++-mingw-w64-x86-64)
 have wrestool && have icotool || packages+=(icoutils)
 [ -f /usr/include/gtest/gtest.h ] || packages+=(libgtest-dev)
 have wine || packages+=(wine)
@@ -33,10 +37,12 @@ if [ ${#packages[@]} -gt 0 ]; then
 fi
 
 missing=()
-for tool in cmake ninja g++ python3 i686-w64-mingw32-g++ i686-w64-mingw32-windres wine wrestool icotool; do
+for tool in cmake ninja g++ python3 i686-w64-mingw32-g++ i686-w64-mingw32-windres \
+  x86_64-w64-mingw32-g++ x86_64-w64-mingw32-windres wine wrestool icotool; do
   have "$tool" || missing+=("$tool")
 done
 [ -f /usr/include/gtest/gtest.h ] || missing+=(GoogleTest)
+for tool in clang-tidy cppcheck; do have "$tool" || missing+=("$tool"); done
 installed wine32:i386 || missing+=(wine32:i386)
 if [ ${#missing[@]} -gt 0 ]; then
   echo "Still missing after installing: ${missing[*]}" >&2

@@ -9,6 +9,8 @@ bash scripts/install-deps.sh
 
 cmake --preset host
 cmake --build --preset host
+# Static analysis of the program's own sources: any finding fails.
+bash scripts/lint.sh
 ctest --preset host
 
 cmake --preset win32
