@@ -42,9 +42,11 @@ constexpr int kInstallFailure = static_cast<int>(ERROR_INSTALL_FAILURE);
 
 // Every text is written verbatim and flushed at once, so that a step's
 // prompt stands on the screen while the step runs, even through a pipe.
+// A console that cannot be written to changes nothing about the run: the
+// steps go on and the exit status is the same, so neither result is used.
 void Print(const char* text) {
-  std::fputs(text, stdout);
-  std::fflush(stdout);
+  (void)std::fputs(text, stdout);
+  (void)std::fflush(stdout);
 }
 
 // A process whose check fails is taken to be native, as it is on 32-bit

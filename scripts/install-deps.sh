@@ -16,6 +16,9 @@ packages=()
 have cmake || packages+=(cmake)
 have ninja || packages+=(ninja-build)
 have g++ || packages+=(g++)
+# The static analysis (scripts/lint.sh).
+have clang-tidy || packages+=(clang-tidy)
+have cppcheck || packages+=(cppcheck)
 have python3 || packages+=(python3)
 have i686-w64-mingw32-g++ || packages+=(g++-mingw-w64-i686)
 have x86_64-w64-mingw32-g++ || packages+=(g++-mingw-w64-x86-64)
@@ -41,7 +44,7 @@ fi
 missing=()
 for tool in cmake ninja g++ python3 i686-w64-mingw32-g++ i686-w64-mingw32-windres \
   x86_64-w64-mingw32-g++ x86_64-w64-mingw32-windres wine wrestool icotool \
-  osslsigncode openssl unzip; do
+  osslsigncode openssl unzip clang-tidy cppcheck; do
   have "$tool" || missing+=("$tool")
 done
 [ -f /usr/include/gtest/gtest.h ] || missing+=(GoogleTest)

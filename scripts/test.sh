@@ -16,6 +16,8 @@ source tests/e2e/wine_host.sh
 
 cmake --preset host
 cmake --build --preset host
+# Static analysis of the program's own sources: any finding fails.
+bash scripts/lint.sh
 ctest --preset host
 
 cmake --preset win32

@@ -1,8 +1,11 @@
 #include "platform/host/sim_machine.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
 
 namespace sim {
@@ -20,12 +23,19 @@ std::string Lower(std::string text) {
 
 bool SameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
+// The text snprintf wrote into a buffer sized for the longest it can give;
+// one that did not fit is a fault of the simulation itself.
+std::string Formatted(const char* buffer, std::size_t size, int length) {
+  if (length < 0 || static_cast<std::size_t>(length) >= size) std::abort();
+  return std::string(buffer, static_cast<std::size_t>(length));
+}
+
 std::string Text(const char* text) { return text ? text : "NULL"; }
 std::string Number(unsigned long long n) { return std::to_string(n); }
 std::string Hex(DWORD n) {
   char buffer[16];
-  std::snprintf(buffer, sizeof buffer, "0x%X", static_cast<unsigned>(n));
-  return buffer;
+  return Formatted(buffer, sizeof buffer,
+                   std::snprintf(buffer, sizeof buffer, "0x%X", static_cast<unsigned>(n)));
 }
 std::string Pointer(const void* p) { return p ? "ptr" : "NULL"; }
 
@@ -55,10 +65,12 @@ std::optional<DWORD> Enter(const char* function, std::vector<std::string> args) 
   Machine& m = M();
   m.journal.push_back({function, std::move(args)});
   const int occurrence = ++m.callCounts[function];
-  for (const Machine::Fault& fault : m.faults) {
-    if (fault.function == function && fault.occurrence == occurrence) return fault.error;
-  }
-  return std::nullopt;
+  const auto fault =
+      std::find_if(m.faults.begin(), m.faults.end(), [&](const Machine::Fault& armed) {
+        return armed.function == function && armed.occurrence == occurrence;
+      });
+  if (fault == m.faults.end()) return std::nullopt;
+  return fault->error;
 }
 
 BOOL Fail(DWORD error) {
@@ -91,18 +103,17 @@ Device* RecordDevice(HDEVINFO set, PSP_DEVINFO_DATA record) {
     return nullptr;
   }
   const std::size_t index = record->DevInst - 1;
-  for (std::size_t member : *members) {
-    if (member == index) return &M().devices[index];
+  if (std::find(members->begin(), members->end(), index) != members->end()) {
+    return &M().devices[index];
   }
   Fail(ERROR_INVALID_PARAMETER);
   return nullptr;
 }
 
 bool HasHardwareId(const Device& device, const char* hardwareId) {
-  for (const std::string& id : device.hardwareIds) {
-    if (Lower(id) == Lower(hardwareId)) return true;
-  }
-  return false;
+  const std::string wanted = Lower(hardwareId);
+  return std::any_of(device.hardwareIds.begin(), device.hardwareIds.end(),
+                     [&](const std::string& id) { return Lower(id) == wanted; });
 }
 
 }  // namespace
@@ -121,10 +132,11 @@ std::string DeviceParametersKey(const std::string& instanceId) {
 
 std::string ToString(const GUID& g) {
   char buffer[40];
-  std::snprintf(buffer, sizeof buffer, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                static_cast<unsigned>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1],
-                g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
-  return buffer;
+  return Formatted(
+      buffer, sizeof buffer,
+      std::snprintf(buffer, sizeof buffer, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                    static_cast<unsigned>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1],
+                    g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]));
 }
 
 Machine& Machine::Current() { return *Instance(); }
@@ -158,17 +170,16 @@ void Machine::FailCall(const std::string& function, int occurrence, DWORD error)
 
 std::vector<Call> Machine::Calls(const std::string& function) const {
   std::vector<Call> calls;
-  for (const Call& call : journal) {
-    if (call.function == function) calls.push_back(call);
-  }
+  std::copy_if(journal.begin(), journal.end(), std::back_inserter(calls),
+               [&](const Call& call) { return call.function == function; });
   return calls;
 }
 
 const Device* Machine::FindDevice(const std::string& instanceId) const {
-  for (const Device& device : devices) {
-    if (device.instanceId == instanceId) return &device;
-  }
-  return nullptr;
+  const auto device = std::find_if(devices.begin(), devices.end(), [&](const Device& candidate) {
+    return candidate.instanceId == instanceId;
+  });
+  return device == devices.end() ? nullptr : &*device;
 }
 
 const RegValue* Machine::FindValue(const std::string& keyPath, const std::string& name) const {
@@ -212,6 +223,7 @@ void Sleep(DWORD milliseconds) { Enter("Sleep", {sim::Number(milliseconds)}); }
 // The pseudo-handle Windows gives for the calling process.
 HANDLE GetCurrentProcess() { return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1)); }
 
+// cppcheck-suppress constParameter ; the signature is Windows' own, as windows_api.h declares it
 BOOL IsWow64Process(HANDLE process, PBOOL wow64) {
   if (const auto fault = Enter("IsWow64Process",
                                {process == GetCurrentProcess() ? "current process" : "other",
@@ -414,5 +426,5 @@ LONG RegCloseKey(HKEY key) {
   if (const auto fault = Enter("RegCloseKey", {sim::KeyName(key)}))
     return static_cast<LONG>(*fault);
   const auto handle = reinterpret_cast<std::uintptr_t>(key) - sim::kKeyBase;
-  return M().openKeys.erase(handle) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+  return static_cast<LONG>(M().openKeys.erase(handle) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE);
 }

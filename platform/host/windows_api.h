@@ -21,8 +21,8 @@ using PDWORD = DWORD*;
 using PBOOL = BOOL*;
 using HANDLE = void*;
 using HDEVINFO = void*;
-using HWND = struct HWND__*;
-using HKEY = struct HKEY__*;
+using HWND = struct WindowHandle*;
+using HKEY = struct RegistryKeyHandle*;
 using PHKEY = HKEY*;
 
 struct GUID {
