@@ -1,22 +1,10 @@
 #include "engine/port_installer.h"
 
-#include <cstdio>
 #include <cstring>
 
-namespace {
+#include "engine/fixed_text.h"
 
-// Formats a text with one string argument into a fixed buffer. A text that
-// would not fit whole is never handed on: the buffer is emptied and the
-// result is false.
-template <std::size_t N>
-bool FormatInto(char (&buffer)[N], const char* format, const char* argument) {
-  const int length = std::snprintf(buffer, N, format, argument);
-  if (length < 0 || static_cast<std::size_t>(length) >= N) {
-    buffer[0] = '\0';
-    return false;
-  }
-  return true;
-}
+namespace {
 
 const BYTE* AsBytes(const char* text) { return reinterpret_cast<const BYTE*>(text); }
 

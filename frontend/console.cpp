@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/fixed_text.h"
 #include "engine/port_installer.h"
 #include "platform/platform.h"
 
@@ -16,7 +17,8 @@ const char kBanner[] =
 
 // The 32-bit program on 64-bit Windows: Windows refuses it the installation
 // and removal of devices, so it changes nothing and says which one to run.
-const char kWow64Refusal[] = "This is 64-bit Windows: run qrvinst64.exe instead. Nothing was changed.\n";
+const char kWow64Refusal[] =
+    "This is 64-bit Windows: run qrvinst64.exe instead. Nothing was changed.\n";
 
 struct ReassignRow {
   const char* prompt;
@@ -73,11 +75,11 @@ int InstallFailureStatus(int error) {
 
 const char* Devices(DWORD count) { return count == 1 ? "device" : "devices"; }
 
-// The last line of a strict run; gives its status.
+// The last line of a strict run; gives its status. The line has room for
+// any status and the longest words a verdict holds.
 int EndStrictRun(const Verdict& verdict) {
-  char line[128];
-  std::snprintf(line, sizeof line, "Exit status %d: %s\n", verdict.status, verdict.words);
-  Print(line);
+  char line[sizeof "Exit status -2147483648: \n" + sizeof verdict.words];
+  if (FormatInto(line, "Exit status %d: %s\n", verdict.status, verdict.words)) Print(line);
   return verdict.status;
 }
 
@@ -116,8 +118,8 @@ Verdict RunInstallSequence(PortInstaller& installer, bool strict) {
   }
   Verdict verdict{InstallFailureStatus(result), ""};
   // The setup API's own codes have the top bit set and read best in hex.
-  std::snprintf(
-      verdict.words, sizeof verdict.words,
+  FormatInto(
+      verdict.words,
       result < 0 ? "install failed, Windows error 0x%08X." : "install failed, Windows error %u.",
       static_cast<unsigned>(result));
   return verdict;
@@ -125,7 +127,7 @@ Verdict RunInstallSequence(PortInstaller& installer, bool strict) {
 
 Verdict RunReassignSequence(PortInstaller& installer) {
   Verdict verdict{0, "all four ports reassigned."};
-  char failed[64] = "";  // the four names fit with room to spare
+  char failed[sizeof verdict.words] = "";  // the four names fit with room to spare
   for (const ReassignRow& row : kReassignRows) {
     Print(row.prompt);
     if (installer.ReassignChildPort(row.child, row.portName) == 0) {
@@ -134,13 +136,11 @@ Verdict RunReassignSequence(PortInstaller& installer) {
     }
     Print("[ FAILED ]\n");
     verdict.status |= 1 << row.child;
-    if (failed[0] != '\0') std::strcat(failed, ", ");
-    std::strcat(failed, row.name);
+    if (failed[0] != '\0') AppendTo(failed, ", ");
+    AppendTo(failed, row.name);
   }
   Sleep(3000);
-  if (verdict.status != 0) {
-    std::snprintf(verdict.words, sizeof verdict.words, "reassign failed for %s.", failed);
-  }
+  if (verdict.status != 0) FormatInto(verdict.words, "reassign failed for %s.", failed);
   return verdict;
 }
 
@@ -160,16 +160,14 @@ Verdict RunUninstallSequence(PortInstaller& installer, bool strict) {
   if (!counted || installer.CountCardDevices(after) != 0) {
     return {1, "uninstall not confirmed; could not look for the card (INF files missing?)."};
   }
+  if (after == 0 && before == 0) return {0, "no card found; nothing to uninstall."};
   Verdict verdict{after == 0 ? 0 : 1, ""};
   if (after != 0) {
-    std::snprintf(verdict.words, sizeof verdict.words,
-                  "uninstall incomplete; %lu %s of the card still present.",
-                  static_cast<unsigned long>(after), Devices(after));
-  } else if (before == 0) {
-    std::snprintf(verdict.words, sizeof verdict.words, "no card found; nothing to uninstall.");
+    FormatInto(verdict.words, "uninstall incomplete; %lu %s of the card still present.",
+               static_cast<unsigned long>(after), Devices(after));
   } else {
-    std::snprintf(verdict.words, sizeof verdict.words, "uninstalled; %lu %s of the card removed.",
-                  static_cast<unsigned long>(before), Devices(before));
+    FormatInto(verdict.words, "uninstalled; %lu %s of the card removed.",
+               static_cast<unsigned long>(before), Devices(before));
   }
   return verdict;
 }
