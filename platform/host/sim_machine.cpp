@@ -225,9 +225,9 @@ HANDLE GetCurrentProcess() { return reinterpret_cast<HANDLE>(static_cast<std::in
 
 // cppcheck-suppress constParameter ; the signature is Windows' own, as windows_api.h declares it
 BOOL IsWow64Process(HANDLE process, PBOOL wow64) {
-  if (const auto fault = Enter("IsWow64Process",
-                               {process == GetCurrentProcess() ? "current process" : "other",
-                                sim::Pointer(wow64)})) {
+  if (const auto fault = Enter(
+          "IsWow64Process",
+          {process == GetCurrentProcess() ? "current process" : "other", sim::Pointer(wow64)})) {
     return Fail(*fault);
   }
   if (process != GetCurrentProcess() || !wow64) return Fail(ERROR_INVALID_PARAMETER);
