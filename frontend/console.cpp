@@ -76,9 +76,10 @@ int InstallFailureStatus(int error) {
 const char* Devices(DWORD count) { return count == 1 ? "device" : "devices"; }
 
 // The last line of a strict run; gives its status. The line has room for
-// any status and the longest words a verdict holds.
+// the words of any verdict after the longest status (32 bytes hold the
+// status, its words' lead-in and the line feed).
 int EndStrictRun(const Verdict& verdict) {
-  char line[sizeof "Exit status -2147483648: \n" + sizeof verdict.words];
+  char line[32 + sizeof verdict.words];
   if (FormatInto(line, "Exit status %d: %s\n", verdict.status, verdict.words)) Print(line);
   return verdict.status;
 }
