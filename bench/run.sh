@@ -37,6 +37,14 @@ bash scripts/install-deps.sh
 cmake --preset "$PRESET" > /dev/null
 cmake --build --preset "$PRESET"
 
+# From here on this script and every process it starts, Wine's included,
+# run on one core. A Windows program under Wine waits for its wineserver
+# on every system call it hands over; on two cores each such call can wake
+# the other core, which on a virtual machine can cost more than the call
+# and swings with the host's load.
+CPU=$(taskset -cp $$ | sed 's/.*: //; s/[-,].*//')
+taskset -cp "$CPU" $$ > /dev/null
+
 # Machines are made as the end-to-end tests make theirs, from the same
 # template prefix.
 export E2E_ARCH=$PRESET E2E_QRVINST_ARCH=$PRESET
@@ -247,9 +255,9 @@ rm -rf "$COPY"
 minutes=$(awk "BEGIN { printf \"%.1f\", $((SECONDS - started)) / 60 }")
 cat > "$E2E_WORK_DIR/about" << ABOUT
 HOST_CPU='$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)'
-HOST_CORES=$(nproc)
+HOST_CORES=$(nproc --all)
 WINE_VERSION='$("$E2E_WINE" --version)'
-EXE=$exe PRESET=$PRESET RUNS=$RUNS MINUTES=$minutes
+EXE=$exe PRESET=$PRESET RUNS=$RUNS MINUTES=$minutes PINNED_CPU=$CPU
 DATE='$(date -u '+%Y-%m-%d %H:%M UTC')'
 LOAD_BEFORE='$load_before' LOAD_AFTER='$(cut -d' ' -f1-3 /proc/loadavg)'
 ABOUT
