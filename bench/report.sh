@@ -16,21 +16,20 @@ REASSIGN_PAUSE_MS=3000
 mapfile -t DEVICES < <(cut -f1 "$RESULTS" | sort -nu)
 FIRST=${DEVICES[0]} MIDDLE=${DEVICES[1]} LAST=${DEVICES[-1]}
 
-# figures <devices> <mode> <wall|cpu>: the runs' figures, smallest first.
-figures() {
+# median <devices> <mode> <wall|cpu>: over the timed runs.
+median() {
   local column=4
   [[ $3 == cpu ]] && column=5
   awk -F'\t' -v d="$1" -v m="$2" -v c="$column" '$1 == d && $2 == m { print $c }' "$RESULTS" |
-    sort -n
-}
-
-median() {
-  figures "$@" |
+    sort -n |
     awk '{ v[NR] = $1 } END { print NR % 2 ? v[(NR + 1) / 2] : int((v[NR / 2] + v[NR / 2 + 1]) / 2) }'
 }
 
 # calc <format> <awk expression>
 calc() { awk "BEGIN { printf \"$1\", $2 }"; }
+
+# grouped <n>: 1000 as 1,000.
+grouped() { sed -E ':a; s/([0-9])([0-9]{3})\b/\1,\2/; ta' <<< "$1"; }
 
 # Medians, floors and the time above them, by "<devices>,<mode>".
 declare -A WALL CPU FLOOR_WALL FLOOR_CPU ABOVE_WALL ABOVE_CPU
@@ -55,12 +54,14 @@ per_device() { calc %.2f "(${ABOVE_CPU[$3,$1]} - ${ABOVE_CPU[$2,$1]}) / ($3 - $2
 # machine, in times what it costs from the first to the middle one: 1 when
 # the cost grows linearly.
 ratio() {
-  calc %.1f "$(per_device "$1" "$MIDDLE" "$LAST") / $(per_device "$1" "$FIRST" "$MIDDLE")"
+  calc %.2f "$(per_device "$1" "$MIDDLE" "$LAST") / $(per_device "$1" "$FIRST" "$MIDDLE")"
 }
 
 growth() {
-  awk -v r="$(ratio "$1")" \
-    'BEGIN { print (r > 1.25 ? "faster than linearly" : r < 0.8 ? "more slowly than linearly" : "linearly") }'
+  awk -v r="$(ratio "$1")" 'BEGIN {
+      print (r > 1.5 ? "faster than linearly" : r > 1.1 ? "slightly faster than linearly" \
+             : r < 0.9 ? "more slowly than linearly" : "linearly")
+    }'
 }
 
 # shellcheck disable=SC2016 # Markdown code spans, not commands
@@ -73,6 +74,24 @@ mode_name() {
   esac
 }
 
+# How each mode's cost grows, modes that grow alike named together:
+# "linearly for install and `u`; slightly faster than linearly for `r`".
+growths() {
+  local -A modes
+  local mode how name
+  for mode in install r u probe4; do
+    how=$(growth "$mode")
+    name=$mode
+    [[ $mode == install ]] || name="\`$mode\`"
+    [[ $mode == probe4 ]] && name="the probe"
+    modes[$how]+="${modes[$how]:+, }$name"
+  done
+  for how in linearly "slightly faster than linearly" "faster than linearly" \
+    "more slowly than linearly"; do
+    [[ -n ${modes[$how]:-} ]] && printf '%s for %s\n' "$how" "${modes[$how]}"
+  done | sed -E 's/, ([^,]*)$/ and \1/' | paste -sd';' | sed 's/;/; /g'
+}
+
 # r less the probe that makes only its enumeration calls, by devices; a
 # difference that stays within 20 ms, or a tenth of r's cost, from the first
 # machine to the last counts as fixed.
@@ -81,32 +100,35 @@ extras=$(for devices in "${DEVICES[@]}"; do extra "$devices"; done |
   paste -sd, | sed 's/,\([^,]*\)$/ and \1/; s/,/, /g')
 extra_growth=$(($(extra "$LAST") - $(extra "$FIRST")))
 if ((${extra_growth#-} <= 20 || ${extra_growth#-} * 10 <= ABOVE_CPU[$LAST,r])); then
-  extra_verdict="a fixed cost, the same within the noise: reading two more INF classes,
-loading newdev.dll and writing the four ports' names. The program adds
-nothing measurable per device to the setup-API calls it must make."
+  extra_verdict="a fixed cost, the same within the noise on every machine (reading two
+more INF classes, loading newdev.dll and writing the four ports' names).
+The program adds nothing measurable per device to the setup-API calls it
+must make."
 else
-  extra_verdict="$extra_growth ms more on the largest machine than on the card alone,
-more than a tenth of \`r\`'s cost there: by these figures the program adds
-something per device to the calls it must make."
+  extra_verdict="$extra_growth ms more with $(grouped "$LAST") devices than on the card
+alone, more than a tenth of \`r\`'s cost there: by these figures the program
+adds something per device to the calls it must make."
 fi
 
 cat << TEXT
 # Performance under Wine
 
 What each mode of qrvinst costs as a whole process under Wine, on the card
-alone and with $MIDDLE and $LAST other present ports-class devices. Written by
+alone and with $(grouped "$MIDDLE") and $(grouped "$LAST") other present ports-class devices. Written by
 \`bash bench/run.sh\` (see "How it is measured" below); rerun it to measure
 another machine.
 
 Host: $HOST_CPU, $HOST_CORES cores; $WINE_VERSION; $EXE in a $PRESET prefix;
 $DATE; load average (1, 5, 15 min) $LOAD_BEFORE before the run and
-$LOAD_AFTER after it, of which the run itself makes about 1; the run took
-$MINUTES minutes.
+$LOAD_AFTER after it, of which the run itself makes about 1 (more than that
+means other work shared the host); the run took $MINUTES minutes.
 
 Milliseconds, each the median of $RUNS timed runs after a warm-up run. The
 floor is the same figure for a do-nothing exe run beside the mode, Wine's
 own cost of starting and ending a process. The \`r\` figures have the mode's
 fixed three-second pause taken off its wall time (the pause costs no CPU).
+Wall and CPU agree where the core the benchmark runs on had nothing else
+to do.
 
 | Mode | Other devices | Wall | CPU | Floor wall | Floor CPU | Wall above floor | CPU above floor |
 |---|--:|--:|--:|--:|--:|--:|--:|
@@ -127,7 +149,7 @@ cat << TEXT
 CPU time above the floor per further device, in milliseconds, and the ratio
 of the two: 1 where the cost grows linearly.
 
-| Mode | $FIRST to $MIDDLE devices | $MIDDLE to $LAST devices | Ratio |
+| Mode | $FIRST to $(grouped "$MIDDLE") devices | $(grouped "$MIDDLE") to $(grouped "$LAST") devices | Ratio |
 |---|--:|--:|--:|
 TEXT
 for mode in install r u probe4; do
@@ -137,27 +159,28 @@ done
 
 cat << TEXT
 
-By these figures (a ratio from 0.8 to 1.25 counting as linear) the cost
-grows $(growth install) for install, $(growth r) for \`r\` and $(growth u) for
-\`u\`. The program's own share is linear by construction: whatever the
-machine, install makes the same six driver-update calls, \`r\` takes one
-snapshot of the ports-class devices and walks it once per child port (four
-times), and \`u\` takes that snapshot, walks it once and opens four snapshots
-of the card's two function classes. Each call then costs Wine time in
-proportion to the devices it has to look through, and it is in Wine that
-growth beyond linear arises:
+By these figures (a ratio from 0.9 to 1.1 counting as linear) the cost
+grows $(growths), where the probe
+makes only \`r\`'s setup-API calls (next section). What the program itself
+does grows linearly: whatever the machine, install makes the same six
+driver-update calls, \`r\` takes one snapshot of the ports-class devices and
+walks it once per child port (four times), and \`u\` takes that snapshot,
+walks it once and opens four snapshots of the card's two function classes.
+Each call then costs Wine time for the devices it looks through, and that
+is where growth beyond linear arises:
 
 - Wine's \`SetupDiEnumDeviceInfo\` finds the device at an index by stepping
   from the start of the set, so one walk over a set grows with the square
-  of its size. While this benchmark was written, the probe measured one walk
-  at about 0.1 ms over 300 devices, 1.3 ms over 1,000 and 4.8 ms over 2,000:
-  \`r\`'s four walks cost about 5 ms on the largest machine here, too little
-  to show in these figures.
-- Building a device set costs Wine more per device on a larger machine.
-  While this benchmark was written, the probe's snapshot alone cost about
-  0.55 ms of CPU per device with 250 devices, 0.75 ms with 1,000 and 0.9 ms
-  with 2,000 and 3,000, the rise in the probe's own process (Wine's
-  setupapi) rather than in the wineserver.
+  of its size. While this benchmark was written, a version of the probe
+  that timed its own calls measured one walk at 0.3 ms over 500 devices,
+  1.3 ms over 1,000 and 4.6 ms over 2,000: \`r\`'s four walks cost about
+  5 ms with 1,000 devices, too little to show in these figures.
+- Building a device set costs Wine more per device the more devices there
+  are. The same probe took about 0.18 ms per device for the snapshot of
+  250 devices, 0.22 ms of 1,000, 0.28 ms of 2,000 and 0.33 ms of 3,000: a
+  part that grows with the square of the devices, a quarter of the cost at
+  1,000, and more of it in the probe's own process (Wine's setupapi) than
+  in the wineserver.
 - Each install run makes Wine start \`explorer.exe /desktop\`, which fails
   without a display and ends: a fixed part of install's cost, not the
   program's doing.
@@ -181,9 +204,11 @@ done
 cat << TEXT
 
 \`r\` costs $extras ms of CPU more than the probe on the three
-machines: $extra_verdict With $LAST devices the
-probe costs ${ABOVE_CPU[$LAST,probe4]} ms with its four walks and ${ABOVE_CPU[$LAST,probe0]} ms without them; the walks
-themselves cost about 5 ms there (above).
+machines: $extra_verdict
+
+With $(grouped "$LAST") devices the probe costs ${ABOVE_CPU[$LAST,probe4]} ms with its four walks and
+${ABOVE_CPU[$LAST,probe0]} ms without them: what \`r\` costs per device is Wine building the
+snapshot; the walks themselves cost about 5 ms there (above).
 
 ## How it is measured
 
@@ -208,6 +233,12 @@ themselves cost about 5 ms there (above).
   warmed by two untimed runs of the do-nothing exe before its timed pair.
   Copying, starting and warming are not timed. A copy copies the registry
   files, the only files the runs change, and hard-links the rest.
+- Every process of the benchmark, Wine's server and helpers included, runs
+  on one core (CPU $PINNED_CPU), so that a program and its wineserver take turns
+  on it rather than waking each other across cores. On a virtual machine
+  that matters more than anything the program does: while this benchmark
+  was written, on a 2-core one, the probe's snapshot of 1,000 devices took
+  about 1.1 s on two idle cores and 0.25 s on one.
 - Before every timed run the script waits, untimed, until the prefix's
   wineserver is idle (under 1 ms of CPU in 100 ms).
 - Wall time runs from starting Wine's loader to its exit, as bash's \`time\`
@@ -229,7 +260,7 @@ themselves cost about 5 ms there (above).
 
 ## Every run
 
-Milliseconds, in the order they were taken.
+Milliseconds, in the order they were taken; \`r\`'s wall times with its pause.
 
 | Mode | Other devices | Wall | CPU |
 |---|--:|---|---|
