@@ -160,14 +160,16 @@ done
 cat << TEXT
 
 By these figures (a ratio from 0.9 to 1.1 counting as linear) the cost
-grows $(growths), where the probe
-makes only \`r\`'s setup-API calls (next section). What the program itself
-does grows linearly: whatever the machine, install makes the same six
-driver-update calls, \`r\` takes one snapshot of the ports-class devices and
-walks it once per child port (four times), and \`u\` takes that snapshot,
-walks it once and opens four snapshots of the card's two function classes.
-Each call then costs Wine time for the devices it looks through, and that
-is where growth beyond linear arises:
+grows: $(growths). The probe makes only \`r\`'s setup-API
+calls (next section). The ratios rest on small differences between the card
+alone and $(grouped "$MIDDLE") devices; every run's figures are listed at the end.
+
+What the program itself does grows linearly: whatever the machine,
+install makes the same six driver-update calls, \`r\` takes one snapshot of
+the ports-class devices and walks it once per child port (four times), and
+\`u\` takes that snapshot, walks it once and opens four snapshots of the
+card's two function classes. Each call then costs Wine time for the
+devices it looks through, and that is where growth beyond linear arises:
 
 - Wine's \`SetupDiEnumDeviceInfo\` finds the device at an index by stepping
   from the start of the set, so one walk over a set grows with the square
