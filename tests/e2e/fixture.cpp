@@ -5,6 +5,9 @@
 //       Registers a device node of the INF's setup class with exactly that
 //       instance ID and that one hardware ID, and its "Device Parameters"
 //       key unless --no-params is given.
+//   qrvfixture create-many <inf-path> <id-prefix> <hardware-id> <count> [--no-params]
+//       The same for <count> devices at once, with the instance IDs
+//       <id-prefix>0 to <id-prefix><count - 1>, stopping at the first failure.
 //   qrvfixture show <instance-id>...
 //       One line per device, read straight from the registry (not through the
 //       setup API), so that the tests check qrvinst.exe by a second path:
@@ -32,6 +35,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -82,6 +86,15 @@ int Create(const char* infPath, const char* instanceId, const char* hardwareId, 
   }
   SetupDiDestroyDeviceInfoList(set);
   return status;
+}
+
+int CreateMany(const char* infPath, const std::string& idPrefix, const char* hardwareId,
+               unsigned long count, bool params) {
+  for (unsigned long n = 0; n < count; ++n) {
+    const int status = Create(infPath, (idPrefix + std::to_string(n)).c_str(), hardwareId, params);
+    if (status != 0) return status;
+  }
+  return 0;
 }
 
 // ---- reading the registry --------------------------------------------------
@@ -317,6 +330,8 @@ int Run(int argc, char* argv[]) {
 int Usage() {
   std::fprintf(stderr,
                "usage: qrvfixture create <inf-path> <instance-id> <hardware-id> [--no-params]\n"
+               "       qrvfixture create-many <inf-path> <id-prefix> <hardware-id> <count> "
+               "[--no-params]\n"
                "       qrvfixture show <instance-id>...\n"
                "       qrvfixture table\n"
                "       qrvfixture run <program> [args...]\n");
@@ -326,13 +341,16 @@ int Usage() {
 int Dispatch(int argc, char* argv[]) {
   if (argc < 2) return Usage();
   const std::string command = argv[1];
-  if (command == "create" && (argc == 5 || argc == 6)) {
-    bool params = true;
-    if (argc == 6) {
-      if (std::strcmp(argv[5], "--no-params") != 0) return Usage();
-      params = false;
-    }
-    return Create(argv[2], argv[3], argv[4], params);
+  const bool creates = command == "create" || command == "create-many";
+  // Both create commands take --no-params last.
+  const bool params = !(creates && std::strcmp(argv[argc - 1], "--no-params") == 0);
+  if (!params) --argc;
+  if (command == "create" && argc == 5) return Create(argv[2], argv[3], argv[4], params);
+  if (command == "create-many" && argc == 6) {
+    char* end = nullptr;
+    const unsigned long count = std::strtoul(argv[5], &end, 10);
+    if (argv[5][0] < '0' || argv[5][0] > '9' || *end != '\0') return Usage();
+    return CreateMany(argv[2], argv[3], argv[4], count, params);
   }
   if (command == "show" && argc >= 3) {
     for (int i = 2; i < argc; ++i) std::printf("%s\n", ShowLine(argv[i]).c_str());
