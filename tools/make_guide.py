@@ -116,10 +116,13 @@ def convert(markdown, title):
     i = 0
     while i < len(source):
         line = source[i]
-        if line.startswith("```"):
+        if line.lstrip().startswith("```"):
+            # A code block, also one indented under a list item.
+            indent = line[: len(line) - len(line.lstrip())]
             i += 1
-            while i < len(source) and not source[i].startswith("```"):
-                lines.append("    " + source[i] if source[i] else "")
+            while i < len(source) and not source[i].lstrip().startswith("```"):
+                code = source[i][len(indent):] if source[i].startswith(indent) else source[i]
+                lines.append(indent + "    " + code if code.strip() else "")
                 i += 1
         elif re.match(r"#{2,6} ", line):
             heading = inline(line.lstrip("#").strip())
