@@ -16,13 +16,14 @@ source tests/e2e/wine_host.sh
 if qrv_wine_runs "$QRV_WINE32"; then
   preset=win32 exe=qrvinst.exe
   about="qrvinst.exe, the 32-bit program, on a 32-bit Windows machine."
-elif qrv_wine_runs "$QRV_WINE64"; then
-  qrv_wine_runs "$QRV_WINE32" || true
-  preset=win64 exe=qrvinst64.exe
-  about="qrvinst64.exe, the 64-bit program, on a 64-bit Windows machine: this host cannot run the 32-bit one ($QRV_WINE_REFUSAL)."
 else
-  echo "FAIL: Wine cannot run on this host: $QRV_WINE_REFUSAL" >&2
-  exit 1
+  refusal=$QRV_WINE_REFUSAL
+  if ! qrv_wine_runs "$QRV_WINE64"; then
+    echo "FAIL: Wine cannot run on this host: $QRV_WINE_REFUSAL" >&2
+    exit 1
+  fi
+  preset=win64 exe=qrvinst64.exe
+  about="qrvinst64.exe, the 64-bit program, on a 64-bit Windows machine: this host cannot run the 32-bit one ($refusal)."
 fi
 cmake --preset $preset > /dev/null
 cmake --build --preset $preset
