@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Static analysis of the program's own sources (engine/, frontend/ and, for
-# the host build, the simulated machine in platform/). Any finding fails, and
-# so does a missing tool: nothing is ever skipped.
+# Static analysis of the program's own sources (engine/, frontend/ and
+# platform/: the simulated machine for the host build, the System32 loader
+# for the Windows ones). Any finding fails, and so does a missing tool:
+# nothing is ever skipped.
 #
 # - clang-tidy, with the checks in .clang-tidy, over the compile database of
 #   each build: host (the simulated machine), win32 and win64 (the Windows SDK
@@ -136,11 +137,11 @@ cppcheck_args=(
   --suppress=missingIncludeSystem
   --std=c++17 --language=c++ -I "$root")
 cppcheck_failed=0
-cppcheck "${cppcheck_args[@]}" -U_WIN32 engine frontend platform ||
+cppcheck "${cppcheck_args[@]}" -U_WIN32 engine frontend platform/host ||
   cppcheck_failed=$((cppcheck_failed + 1))
 for platform in win32A win64; do
-  cppcheck "${cppcheck_args[@]}" -D_WIN32 --library=windows --platform="$platform" engine frontend ||
-    cppcheck_failed=$((cppcheck_failed + 1))
+  cppcheck "${cppcheck_args[@]}" -D_WIN32 --library=windows --platform="$platform" \
+    engine frontend platform/windows || cppcheck_failed=$((cppcheck_failed + 1))
 done
 echo "cppcheck: 3 configurations (host, win32A, win64), $cppcheck_failed with findings"
 

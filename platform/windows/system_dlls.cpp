@@ -1,0 +1,205 @@
+// The functions of setupapi, newdev and advapi32 that the program calls,
+// under their Windows names, taken from System32 and nowhere else.
+//
+// The program runs elevated, often from a USB stick or a download folder.
+// Windows looks for an imported DLL that is not one of its KnownDLLs in the
+// exe's own folder first, so a newdev.dll left there would run with
+// administrator rights before main. The exe therefore imports only kernel32
+// and msvcrt, which are KnownDLLs; LoadSystemDlls loads the other three by
+// hand at start-up and resolves every function the program needs from
+// them, once. Each function below forwards to its resolved address.
+//
+// A DLL that cannot be loaded, or lacks one of the functions, is not used
+// at all: its functions then fail as the calls themselves would, with the
+// loader's error (126 for a missing DLL, 127 for a missing function) as the
+// last error or, for the registry, as the result.
+#include <cstdio>
+
+#include "platform/platform.h"
+
+namespace {
+
+enum Dll { Setupapi, Newdev, Advapi32, DllCount };
+
+// Loaded in this order: newdev needs setupapi.
+const char* const kDllNames[DllCount] = {"setupapi.dll", "newdev.dll", "advapi32.dll"};
+
+enum Function {
+  GetInfClass,
+  GetClassDevs,
+  EnumDeviceInfo,
+  GetInstanceId,
+  SetProperty,
+  RemoveDevice,
+  UpdateDriver,
+  OpenKey,
+  SetValue,
+  CloseKey,
+  FunctionCount
+};
+
+struct Import {
+  Dll dll;
+  const char* name;
+};
+
+constexpr Import kImports[FunctionCount] = {
+    {Setupapi, "SetupDiGetINFClassA"},
+    {Setupapi, "SetupDiGetClassDevsA"},
+    {Setupapi, "SetupDiEnumDeviceInfo"},
+    {Setupapi, "SetupDiGetDeviceInstanceIdA"},
+    {Setupapi, "SetupDiSetDeviceRegistryPropertyA"},
+    {Setupapi, "SetupDiRemoveDevice"},
+    {Newdev, "UpdateDriverForPlugAndPlayDevicesA"},
+    {Advapi32, "RegOpenKeyExA"},
+    {Advapi32, "RegSetValueExA"},
+    {Advapi32, "RegCloseKey"},
+};
+
+using Address = void (*)();
+
+// Filled by LoadSystemDlls: every function's address, or null with its
+// DLL's loader error. Until then nothing is loaded.
+Address addresses[FunctionCount];
+DWORD dllErrors[DllCount] = {ERROR_MOD_NOT_FOUND, ERROR_MOD_NOT_FOUND, ERROR_MOD_NOT_FOUND};
+
+// The last error, or the given one where the loader failed without saying
+// why: a missing function must never read as success.
+DWORD LastErrorOr(DWORD fallback) {
+  const DWORD error = GetLastError();
+  return error != ERROR_SUCCESS ? error : fallback;
+}
+
+// Where the search flags work, System32 alone is searched, for the DLL and
+// for the DLLs it imports. Without them (Windows 7 without KB2533623) the
+// DLL is named by its full path, and its imports are searched for from its
+// own folder, System32, first.
+HMODULE LoadFromSystem32(const char* name, bool searchFlags) {
+  if (searchFlags) return LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  char directory[MAX_PATH];
+  const UINT length = GetSystemDirectoryA(directory, MAX_PATH);
+  if (length == 0) return nullptr;
+  char path[MAX_PATH];
+  const int written =
+      length < MAX_PATH ? std::snprintf(path, sizeof path, "%s\\%s", directory, name) : -1;
+  if (written < 0 || written >= MAX_PATH) {
+    SetLastError(ERROR_BUFFER_OVERFLOW);
+    return nullptr;
+  }
+  return LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+// Loads one DLL and resolves all of its functions, or none.
+void Load(Dll dll, bool searchFlags) {
+  const HMODULE module = LoadFromSystem32(kDllNames[dll], searchFlags);
+  if (module == nullptr) {
+    dllErrors[dll] = LastErrorOr(ERROR_MOD_NOT_FOUND);
+    return;
+  }
+  DWORD error = ERROR_SUCCESS;
+  for (int f = 0; f < FunctionCount && error == ERROR_SUCCESS; ++f) {
+    if (kImports[f].dll != dll) continue;
+    addresses[f] = reinterpret_cast<Address>(GetProcAddress(module, kImports[f].name));
+    if (addresses[f] == nullptr) error = LastErrorOr(ERROR_PROC_NOT_FOUND);
+  }
+  if (error != ERROR_SUCCESS) {
+    for (int f = 0; f < FunctionCount; ++f) {
+      if (kImports[f].dll == dll) addresses[f] = nullptr;
+    }
+    FreeLibrary(module);
+  }
+  dllErrors[dll] = error;
+}
+
+// A function's address as its own type; null, with the loader's error as
+// the last error, when it could not be had.
+template <typename Pointer>
+Pointer Resolved(Function f) {
+  if (addresses[f] == nullptr) {
+    SetLastError(dllErrors[kImports[f].dll]);
+    return nullptr;
+  }
+  return reinterpret_cast<Pointer>(addresses[f]);
+}
+
+}  // namespace
+
+void LoadSystemDlls() {
+  // Resolved, not imported: the exe must start where kernel32 lacks it.
+  const auto setDefaultDllDirectories = reinterpret_cast<decltype(&SetDefaultDllDirectories)>(
+      reinterpret_cast<Address>(
+          GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
+  // From here on every DLL this process loads, also those setupapi loads
+  // itself (class installers, signature checks), comes from System32.
+  const bool searchFlags = setDefaultDllDirectories != nullptr &&
+                           setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) == TRUE;
+  // Without that, at least the current folder is never searched.
+  if (!searchFlags) SetDllDirectoryA("");
+  for (int dll = 0; dll < DllCount; ++dll) Load(static_cast<Dll>(dll), searchFlags);
+}
+
+// setupapi
+
+BOOL WINAPI SetupDiGetINFClassA(PCSTR infName, LPGUID classGuid, PSTR className,
+                                DWORD classNameSize, PDWORD requiredSize) {
+  const auto f = Resolved<decltype(&SetupDiGetINFClassA)>(GetInfClass);
+  return f != nullptr ? f(infName, classGuid, className, classNameSize, requiredSize) : FALSE;
+}
+
+HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND parent,
+                                     DWORD flags) {
+  const auto f = Resolved<decltype(&SetupDiGetClassDevsA)>(GetClassDevs);
+  return f != nullptr ? f(classGuid, enumerator, parent, flags) : INVALID_HANDLE_VALUE;
+}
+
+BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, PSP_DEVINFO_DATA record) {
+  const auto f = Resolved<decltype(&SetupDiEnumDeviceInfo)>(EnumDeviceInfo);
+  return f != nullptr ? f(set, index, record) : FALSE;
+}
+
+BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO set, PSP_DEVINFO_DATA record, PSTR buffer,
+                                        DWORD bufferSize, PDWORD requiredSize) {
+  const auto f = Resolved<decltype(&SetupDiGetDeviceInstanceIdA)>(GetInstanceId);
+  return f != nullptr ? f(set, record, buffer, bufferSize, requiredSize) : FALSE;
+}
+
+BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA record,
+                                              DWORD property, const BYTE* buffer,
+                                              DWORD bufferSize) {
+  const auto f = Resolved<decltype(&SetupDiSetDeviceRegistryPropertyA)>(SetProperty);
+  return f != nullptr ? f(set, record, property, buffer, bufferSize) : FALSE;
+}
+
+BOOL WINAPI SetupDiRemoveDevice(HDEVINFO set, PSP_DEVINFO_DATA record) {
+  const auto f = Resolved<decltype(&SetupDiRemoveDevice)>(RemoveDevice);
+  return f != nullptr ? f(set, record) : FALSE;
+}
+
+// newdev
+
+BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND parent, LPCSTR hardwareId,
+                                               LPCSTR fullInfPath, DWORD installFlags,
+                                               PBOOL rebootRequired) {
+  const auto f = Resolved<decltype(&UpdateDriverForPlugAndPlayDevicesA)>(UpdateDriver);
+  return f != nullptr ? f(parent, hardwareId, fullInfPath, installFlags, rebootRequired) : FALSE;
+}
+
+// advapi32: the registry gives its error as the result.
+
+LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) {
+  const auto f = Resolved<decltype(&RegOpenKeyExA)>(OpenKey);
+  return f != nullptr ? f(key, subKey, options, access, result)
+                      : static_cast<LONG>(GetLastError());
+}
+
+LONG WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type,
+                           const BYTE* data, DWORD dataSize) {
+  const auto f = Resolved<decltype(&RegSetValueExA)>(SetValue);
+  return f != nullptr ? f(key, valueName, reserved, type, data, dataSize)
+                      : static_cast<LONG>(GetLastError());
+}
+
+LONG WINAPI RegCloseKey(HKEY key) {
+  const auto f = Resolved<decltype(&RegCloseKey)>(CloseKey);
+  return f != nullptr ? f(key) : static_cast<LONG>(GetLastError());
+}
