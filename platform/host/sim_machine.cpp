@@ -59,11 +59,22 @@ std::string KeyName(HKEY key) {
 
 Machine& M() { return Machine::Current(); }
 
-// Records a call and gives the error it is to fail with, if a fault is
-// armed for this occurrence of it.
+// The system DLL a platform call is taken from.
+std::string DllOf(const std::string& function) {
+  if (function.rfind("SetupDi", 0) == 0) return "setupapi.dll";
+  if (function.rfind("UpdateDriver", 0) == 0) return "newdev.dll";
+  if (function.rfind("Reg", 0) == 0) return "advapi32.dll";
+  return "kernel32.dll";
+}
+
+// Records a call and gives the error it is to fail with: its DLL's loader
+// error when the DLL could not be had, or that of a fault armed for this
+// occurrence of it.
 std::optional<DWORD> Enter(const char* function, std::vector<std::string> args) {
   Machine& m = M();
   m.journal.push_back({function, std::move(args)});
+  const auto dll = m.unavailableDlls.find(DllOf(function));
+  if (dll != m.unavailableDlls.end()) return dll->second;
   const int occurrence = ++m.callCounts[function];
   const auto fault =
       std::find_if(m.faults.begin(), m.faults.end(), [&](const Machine::Fault& armed) {
@@ -166,6 +177,10 @@ Device& Machine::AddDevice(const std::string& instanceId, const std::string& har
 
 void Machine::FailCall(const std::string& function, int occurrence, DWORD error) {
   faults.push_back({function, occurrence, error});
+}
+
+void Machine::MakeDllUnavailable(const std::string& dll, DWORD error) {
+  unavailableDlls[dll] = error;
 }
 
 std::vector<Call> Machine::Calls(const std::string& function) const {

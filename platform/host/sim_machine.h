@@ -64,6 +64,11 @@ class Machine {
                     const GUID& classGuid, bool deviceParameters = true);
   // The given occurrence (1 for the first) of a call fails with error.
   void FailCall(const std::string& function, int occurrence, DWORD error);
+  // A system DLL ("setupapi.dll", "newdev.dll" or "advapi32.dll") that the
+  // program could not load from System32, or that lacked one of its
+  // functions: every call into it fails with the loader's error, 126 for
+  // a missing DLL and 127 for a missing function.
+  void MakeDllUnavailable(const std::string& dll, DWORD error = ERROR_MOD_NOT_FOUND);
 
   // Inspecting.
   std::vector<Call> Calls(const std::string& function) const;
@@ -99,6 +104,7 @@ class Machine {
   std::map<std::size_t, std::string> openKeys;  // handle number -> key path
   std::size_t nextKey = 1;
   std::vector<Fault> faults;
+  std::map<std::string, DWORD, NoCase> unavailableDlls;  // DLL -> loader error
   std::map<std::string, int> callCounts;
 };
 

@@ -207,4 +207,29 @@ TEST(Strict, UninstallGivesOneWhenAnyOfTheCardIsLeft) {
         "missing?).\n"}});
 }
 
+// A system DLL that could not be loaded from System32 fails the calls into
+// it with the loader's error, and nothing else: install fails with that
+// error, reassign fails every port, and uninstall cannot look for the card
+// without setupapi but needs no newdev to remove it.
+TEST(Strict, ADllThatCouldNotBeLoadedFailsOnlyTheCallsIntoIt) {
+  ExpectStrictStatuses(
+      {}, "/strict",
+      {{"no newdev", [](sim::Machine& m) { m.MakeDllUnavailable("newdev.dll"); }, 126,
+        "Exit status 126: install failed, Windows error 126.\n"},
+       {"a newdev without the function",
+        [](sim::Machine& m) { m.MakeDllUnavailable("newdev.dll", ERROR_PROC_NOT_FOUND); }, 127,
+        "Exit status 127: install failed, Windows error 127.\n"}});
+  ExpectStrictStatuses(
+      {"r"}, "/strict",
+      {{"no advapi32", [](sim::Machine& m) { m.MakeDllUnavailable("advapi32.dll"); }, 15,
+        "Exit status 15: reassign failed for MSR, VFD, Touch Screen, Serial Port C.\n"}});
+  ExpectStrictStatuses(
+      {"u"}, "/strict",
+      {{"no setupapi", [](sim::Machine& m) { m.MakeDllUnavailable("setupapi.dll"); }, 1,
+        "Exit status 1: uninstall not confirmed; could not look for the card (INF files "
+        "missing?).\n"},
+       {"no newdev", [](sim::Machine& m) { m.MakeDllUnavailable("newdev.dll"); }, 0,
+        "Exit status 0: uninstalled; 6 devices of the card removed.\n"}});
+}
+
 }  // namespace
