@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks what Windows sees of a built qrvinst.exe or qrvinst64.exe before it
 # runs a line of it: a stripped console program for its processor, no bigger
-# than 64 KiB, that needs only system DLLs, with one 16-colour 32x32 icon, a
+# than 64 KiB, with ASLR and DEP (and high-entropy ASLR on x64), that
+# imports nothing but KERNEL32 and msvcrt, with one 16-colour 32x32 icon, a
 # version resource naming the file and the project's version, and a manifest
 # for its processor that asks for elevation.
 #
@@ -10,8 +11,14 @@ set -euo pipefail
 
 arch=$1 exe=$2 icon_source=$3 make_icon=$4 project_version=$5
 case $arch in
-  win32) objdump=i686-w64-mingw32-objdump format=pei-i386 cpu=x86 what="PE32 file for Intel 80386" ;;
-  win64) objdump=x86_64-w64-mingw32-objdump format=pei-x86-64 cpu=amd64 what="PE32+ file for x86-64" ;;
+  win32)
+    objdump=i686-w64-mingw32-objdump format=pei-i386 cpu=x86 what="PE32 file for Intel 80386"
+    hardening="DYNAMIC_BASE NX_COMPAT"
+    ;;
+  win64)
+    objdump=x86_64-w64-mingw32-objdump format=pei-x86-64 cpu=amd64 what="PE32+ file for x86-64"
+    hardening="DYNAMIC_BASE NX_COMPAT HIGH_ENTROPY_VA"
+    ;;
   *) echo "usage: check_exe.sh <win32|win64> <exe> <icon.txt> <make_icon.py> <version>" >&2; exit 2 ;;
 esac
 name=$(basename "$exe")
@@ -31,16 +38,18 @@ grep -Eq 'Subsystem[[:space:]]+00000003' <<<"$headers" || fail "not a console pr
 size=$(stat -c %s "$exe")
 [ "$size" -le 65536 ] || fail "$size bytes, more than 64 KiB"
 
+# The flags are listed one a line, indented, under DllCharacteristics.
+flags=$(awk '/^DllCharacteristics/ { under = 1; next } under && /^\t/ { print; next } { under = 0 }' \
+  <<<"$headers")
+for flag in $hardening; do
+  grep -qw "$flag" <<<"$flags" || fail "$flag is not set"
+done
+
+# Only KnownDLLs, which Windows takes from System32 whatever the exe's
+# folder holds: any other DLL is loaded by hand, from System32.
 dlls=$(sed -n 's/.*DLL Name: //p' <<<"$headers" | tr '[:upper:]' '[:lower:]' | sort)
-for dll in $dlls; do
-  case $dll in
-    kernel32.dll | advapi32.dll | setupapi.dll | newdev.dll | msvcrt.dll) ;;
-    *) fail "imports $dll, which is not a Windows system DLL it may use" ;;
-  esac
-done
-for dll in kernel32.dll setupapi.dll newdev.dll; do
-  grep -qx "$dll" <<<"$dlls" || fail "does not import $dll"
-done
+[ "$(echo $dlls)" = "kernel32.dll msvcrt.dll" ] ||
+  fail "imports $(echo $dlls), not exactly kernel32.dll and msvcrt.dll"
 
 resources=$(wrestool -l "$exe")
 [ "$(grep -c -- '--type=14 ' <<<"$resources")" = 1 ] || fail "not exactly one icon group"
@@ -67,5 +76,5 @@ grep -q '<requestedExecutionLevel level="requireAdministrator"' <<<"$manifest" |
 grep -q '<supportedOS Id=' <<<"$manifest" || fail "manifest names no supported Windows"
 grep -q "processorArchitecture=\"$cpu\"" <<<"$manifest" || fail "manifest is not for $cpu"
 
-[ "$failures" = 0 ] && echo "$name: $what, $size bytes, imports: $(echo $dlls)"
+[ "$failures" = 0 ] && echo "$name: $what, $size bytes, $(echo $hardening), imports: $(echo $dlls)"
 exit $((failures > 0))
