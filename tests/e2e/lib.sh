@@ -13,6 +13,8 @@
 #   E2E_QRVINST_ARCH  its build, win32 or win64 (qrvinst.exe may run in a
 #                     win64 prefix, as on 64-bit Windows)
 #   E2E_FIXTURE       qrvfixture.exe
+#   E2E_PLANTED_DLL   qrvplanted.dll, which marks every load of itself
+#   E2E_STATIC_IMPORT qrvstaticimport.exe, which imports newdev.dll
 #   E2E_INF_DIR       folder holding the three fixture INF files
 #   E2E_TEMPLATE      the template prefix
 #   E2E_WORK_DIR      where each test gets its folder (prefix, outputs)
@@ -50,6 +52,10 @@
 #   provision_other_multifunction    another product's multifunction device
 #   other_multifunction_state        its show line as provisioned
 #   run_qrvinst [args] > file        sets E2E_STATUS to its exit status
+#   plant_dlls                       run the exe from C:\stick, beside DLLs
+#                                    planted under system DLLs' names
+#   run_planted <exe> [args] > file  another program, run from there too
+#   planted_loads                    the planted DLLs loaded so far
 #   expect_status <n>
 #   expect_output <file> [expected]  expected text as argument or on stdin
 #   show_devices <instance-id>...    qrvfixture show lines
@@ -298,16 +304,32 @@ _e2e_wine() {
   perl -pe 's/\r\n\z/\n/' "$raw"
 }
 
-# The Windows name of a file on the host, through Wine's drive Z: (/).
+# The Windows name of a file on the host: on drive C: when it lies in the
+# prefix, otherwise through Wine's drive Z: (/).
 _e2e_windows_path() {
-  local path
+  local path drive_c
   path=$(realpath "$1")
-  printf 'Z:%s\n' "${path//\//\\}"
+  drive_c=$(realpath "$WINEPREFIX/drive_c")
+  if [[ $path == "$drive_c"/* ]]; then
+    path=${path#"$drive_c"}
+    printf 'C:%s\n' "${path//\//\\}"
+  else
+    printf 'Z:%s\n' "${path//\//\\}"
+  fi
+}
+
+# _e2e_run <tag> <exe> [args]: runs a Windows program, from E2E_STICK as its
+# current folder once plant_dlls has made one.
+_e2e_run() {
+  local here=$PWD
+  cd "${E2E_STICK:-$here}"
+  _e2e_wine "$1" run "$(_e2e_windows_path "$2")" "${@:3}"
+  cd "$here"
 }
 
 # run_qrvinst [args] > file: runs the exe under test; check E2E_STATUS
 # afterwards.
-run_qrvinst() { _e2e_wine qrvinst run "$(_e2e_windows_path "$E2E_QRVINST")" "$@"; }
+run_qrvinst() { _e2e_run qrvinst "$E2E_QRVINST" "$@"; }
 
 # Runs Wine's reg.exe and fails the test if it fails.
 _e2e_reg() {
@@ -367,6 +389,43 @@ other_multifunction_state() {
 onboard_port_state() {
   printf '%s\n' "$ONBOARD_PORT_ID | present | no driver | name \"$ONBOARD_PORT_NAME\" | PortName REG_SZ 5 \"COM1\""
 }
+
+# ---- planted DLLs ---------------------------------------------------------
+
+# The names under which plant_dlls plants E2E_PLANTED_DLL: newdev, which
+# qrvinst calls; msports, the ports class installer; and what setupapi
+# imports or loads.
+PLANTED_DLLS=(newdev msports cfgmgr32 devobj wintrust crypt32 version)
+
+# plant_dlls: copies the exe under test into C:\stick, a folder of the
+# prefix, with E2E_PLANTED_DLL beside it under each name of PLANTED_DLLS,
+# and tells Wine to prefer a DLL found there to its own, as Windows does for
+# any DLL that is not a KnownDLL. From then on run_qrvinst runs that copy,
+# with C:\stick as its current folder too.
+plant_dlls() {
+  [[ -f ${E2E_PLANTED_DLL:-} ]] ||
+    e2e_fail "qrvplanted.dll not found at '${E2E_PLANTED_DLL:-}' (build the $E2E_ARCH preset)"
+  E2E_STICK=$WINEPREFIX/drive_c/stick
+  mkdir -p "$E2E_STICK"
+  cp "$E2E_QRVINST" "$E2E_STICK/"
+  E2E_QRVINST=$E2E_STICK/${E2E_QRVINST##*/}
+  local dll
+  for dll in "${PLANTED_DLLS[@]}"; do cp "$E2E_PLANTED_DLL" "$E2E_STICK/$dll.dll"; done
+  local names=${PLANTED_DLLS[*]}
+  export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;${names// /,}=n,b"
+}
+
+# run_planted <exe> [args] > file: copies another program into C:\stick and
+# runs it there as run_qrvinst runs qrvinst.
+run_planted() {
+  [[ -f $1 ]] || e2e_fail "$1 not found (build the $E2E_ARCH preset)"
+  cp "$1" "$E2E_STICK/"
+  _e2e_run planted "$E2E_STICK/${1##*/}" "${@:2}"
+}
+
+# planted_loads: the planted DLLs that a program loaded, one a line: each
+# leaves <name>.dll.loaded beside itself.
+planted_loads() { find "$E2E_STICK" -maxdepth 1 -name '*.loaded' -printf '%f\n' | sort; }
 
 # ---- checks -------------------------------------------------------------
 
