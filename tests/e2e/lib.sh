@@ -307,15 +307,11 @@ _e2e_wine() {
 # The Windows name of a file on the host: on drive C: when it lies in the
 # prefix, otherwise through Wine's drive Z: (/).
 _e2e_windows_path() {
-  local path drive_c
+  local path drive=Z: drive_c
   path=$(realpath "$1")
   drive_c=$(realpath "$WINEPREFIX/drive_c")
-  if [[ $path == "$drive_c"/* ]]; then
-    path=${path#"$drive_c"}
-    printf 'C:%s\n' "${path//\//\\}"
-  else
-    printf 'Z:%s\n' "${path//\//\\}"
-  fi
+  if [[ $path == "$drive_c"/* ]]; then drive=C: path=${path#"$drive_c"}; fi
+  printf '%s%s\n' "$drive" "${path//\//\\}"
 }
 
 # _e2e_run <tag> <exe> [args]: runs a Windows program, from E2E_STICK as its
