@@ -5,21 +5,34 @@
 
 #ifdef _WIN32
 // The program imports nothing but kernel32 and msvcrt, which Windows always
-// takes from System32. The functions of setupapi, newdev and advapi32 are
-// defined under their own names in platform/windows/system_dlls.cpp, which
-// takes them from System32 alone; these two switches make the SDK declare
-// them as plain functions rather than as imports, so that every call to
-// them reaches those definitions.
-#define _SETUPAPI_  // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): the SDK's own switch
-#define _ADVAPI32_  // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): the SDK's own switch
+// takes from System32. The functions of setupapi, newdev, advapi32 and
+// msports are defined under their own names in
+// platform/windows/system_dlls.cpp, which takes them from System32 alone;
+// these two switches make the SDK declare them as plain functions rather
+// than as imports, so that every call to them reaches those definitions.
+#define _SETUPAPI_  // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): the SDK's
+                    // own switch
+#define _ADVAPI32_  // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): the SDK's
+                    // own switch
 #include <windows.h>
 // The setup API's headers need the Windows types first.
-#include <setupapi.h>
 #include <newdev.h>
+#include <setupapi.h>
+
+// The COM port database of msports.dll, which the SDK's MinGW headers lack;
+// declared as Windows documents it.
+using HCOMDB = struct ComDatabaseHandle*;
+using PHCOMDB = HCOMDB*;
+#define HCOMDB_INVALID_HANDLE_VALUE (reinterpret_cast<HCOMDB>(INVALID_HANDLE_VALUE))
+constexpr DWORD COMDB_MAX_PORTS_ARBITRATED = 4096;
+LONG WINAPI ComDBOpen(PHCOMDB database);
+LONG WINAPI ComDBClose(HCOMDB database);
+LONG WINAPI ComDBClaimPort(HCOMDB database, DWORD comNumber, BOOL forceClaim, PBOOL forced);
+LONG WINAPI ComDBReleasePort(HCOMDB database, DWORD comNumber);
 
 // Makes System32 the only folder this process loads DLLs from, and takes
-// setupapi, newdev and advapi32 from there. The first thing main does,
-// before anything can load a DLL. A DLL that cannot be had is not reported
+// setupapi, newdev, advapi32 and msports from there. The first thing main
+// does, before anything can load a DLL. A DLL that cannot be had is not reported
 // here: the calls into it fail, each as the call itself would.
 void LoadSystemDlls();
 #else

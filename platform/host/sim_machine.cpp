@@ -42,6 +42,7 @@ std::string Pointer(const void* p) { return p ? "ptr" : "NULL"; }
 // Set handles and key handles are small numbers dressed as pointers.
 constexpr std::uintptr_t kSetBase = 0x10000;
 constexpr std::uintptr_t kKeyBase = 0x20000;
+constexpr std::uintptr_t kComDatabaseBase = 0x30000;
 
 HDEVINFO SetHandle(std::size_t index) { return reinterpret_cast<HDEVINFO>(kSetBase + index); }
 std::string SetName(HDEVINFO set) {
@@ -56,6 +57,12 @@ std::string KeyName(HKEY key) {
   if (value >= kKeyBase) return "key" + Number(value - kKeyBase);
   return Pointer(key);
 }
+std::string ComDatabaseName(HCOMDB database) {
+  const auto value = reinterpret_cast<std::uintptr_t>(database);
+  if (database == HCOMDB_INVALID_HANDLE_VALUE) return "HCOMDB_INVALID_HANDLE_VALUE";
+  if (value >= kComDatabaseBase) return "comdb" + Number(value - kComDatabaseBase);
+  return Pointer(database);
+}
 
 Machine& M() { return Machine::Current(); }
 
@@ -64,6 +71,7 @@ std::string DllOf(const std::string& function) {
   if (function.rfind("SetupDi", 0) == 0) return "setupapi.dll";
   if (function.rfind("UpdateDriver", 0) == 0) return "newdev.dll";
   if (function.rfind("Reg", 0) == 0) return "advapi32.dll";
+  if (function.rfind("ComDB", 0) == 0) return "msports.dll";
   return "kernel32.dll";
 }
 
@@ -119,6 +127,18 @@ Device* RecordDevice(HDEVINFO set, PSP_DEVINFO_DATA record) {
   }
   Fail(ERROR_INVALID_PARAMETER);
   return nullptr;
+}
+
+// An open key's path, or null.
+const std::string* OpenKeyPath(HKEY key) {
+  const auto open = M().openKeys.find(reinterpret_cast<std::uintptr_t>(key) - kKeyBase);
+  return open == M().openKeys.end() ? nullptr : &open->second;
+}
+
+// Whether a handle is one ComDBOpen gave and ComDBClose has not taken back.
+bool IsOpenComDatabase(HCOMDB database) {
+  return M().openComDatabases.count(reinterpret_cast<std::uintptr_t>(database) -
+                                    kComDatabaseBase) != 0;
 }
 
 bool HasHardwareId(const Device& device, const char* hardwareId) {
@@ -356,8 +376,14 @@ BOOL SetupDiRemoveDevice(HDEVINFO set, PSP_DEVINFO_DATA record) {
   sim::Device* device = sim::RecordDevice(set, record);
   if (!device) return FALSE;
   if (!device->present) return Fail(ERROR_NO_SUCH_DEVINST);
-  // The device and its keys go; the element stays in the set.
+  // The device and its keys go; the element stays in the set. Its children
+  // leave the present list, their keys stay.
   device->present = false;
+  for (sim::Device& child : M().devices) {
+    if (!child.parent.empty() && sim::Lower(child.parent) == sim::Lower(device->instanceId)) {
+      child.present = false;
+    }
+  }
   const std::string prefix = sim::Lower(sim::EnumKey(device->instanceId));
   auto& registry = M().registry;
   for (auto key = registry.begin(); key != registry.end();) {
@@ -369,6 +395,33 @@ BOOL SetupDiRemoveDevice(HDEVINFO set, PSP_DEVINFO_DATA record) {
     }
   }
   return Succeed();
+}
+
+// The device's hardware key, its "Device Parameters"; opened, never created.
+HKEY SetupDiOpenDevRegKey(HDEVINFO set, PSP_DEVINFO_DATA record, DWORD scope, DWORD hwProfile,
+                          DWORD keyType, REGSAM access) {
+  const HKEY invalid = reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE);
+  if (const auto fault = Enter("SetupDiOpenDevRegKey",
+                               {sim::SetName(set), sim::Pointer(record), sim::Number(scope),
+                                sim::Number(hwProfile), sim::Number(keyType), sim::Hex(access)})) {
+    Fail(*fault);
+    return invalid;
+  }
+  const sim::Device* device = sim::RecordDevice(set, record);
+  if (!device) return invalid;
+  if (scope != DICS_FLAG_GLOBAL || keyType != DIREG_DEV) {
+    Fail(ERROR_INVALID_FLAGS);
+    return invalid;
+  }
+  const std::string path = sim::DeviceParametersKey(device->instanceId);
+  if (!M().KeyExists(path)) {
+    Fail(ERROR_KEY_DOES_NOT_EXIST);
+    return invalid;
+  }
+  const std::size_t handle = M().nextKey++;
+  M().openKeys[handle] = M().registry.find(path)->first;
+  Succeed();
+  return reinterpret_cast<HKEY>(sim::kKeyBase + handle);
 }
 
 // newdev
@@ -417,6 +470,32 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY 
   return ERROR_SUCCESS;
 }
 
+// As on Windows: a text is given with its terminator when it was stored
+// with one; a buffer too small gets nothing and learns the size needed.
+LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                      LPDWORD dataSize) {
+  if (const auto fault =
+          Enter("RegQueryValueExA", {sim::KeyName(key), sim::Text(valueName),
+                                     sim::Pointer(reserved), sim::Pointer(type), sim::Pointer(data),
+                                     dataSize ? sim::Number(*dataSize) : "NULL"})) {
+    return static_cast<LONG>(*fault);
+  }
+  const std::string* path = sim::OpenKeyPath(key);
+  if (!path) return ERROR_INVALID_HANDLE;
+  if (reserved || (data && !dataSize)) return ERROR_INVALID_PARAMETER;
+  const sim::RegValue* value = M().FindValue(*path, valueName ? valueName : "");
+  if (!value) return ERROR_FILE_NOT_FOUND;
+  const std::string bytes = value->data + (value->nulAfter ? std::string(1, '\0') : "");
+  if (type) *type = value->type;
+  if (!dataSize) return ERROR_SUCCESS;
+  const DWORD room = *dataSize;
+  *dataSize = static_cast<DWORD>(bytes.size());
+  if (!data) return ERROR_SUCCESS;
+  if (bytes.size() > room) return ERROR_MORE_DATA;
+  std::copy(bytes.begin(), bytes.end(), data);
+  return ERROR_SUCCESS;
+}
+
 LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
                     DWORD dataSize) {
   const char* bytes = reinterpret_cast<const char*>(data);
@@ -426,13 +505,12 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, cons
                  data ? std::string(bytes, dataSize) : "NULL", sim::Number(dataSize)})) {
     return static_cast<LONG>(*fault);
   }
-  const auto handle = reinterpret_cast<std::uintptr_t>(key) - sim::kKeyBase;
-  const auto open = M().openKeys.find(handle);
-  if (open == M().openKeys.end()) return ERROR_INVALID_HANDLE;
-  if (!M().KeyExists(open->second)) return ERROR_KEY_DELETED;
+  const std::string* path = sim::OpenKeyPath(key);
+  if (!path) return ERROR_INVALID_HANDLE;
+  if (!M().KeyExists(*path)) return ERROR_KEY_DELETED;
   if (!data && dataSize) return ERROR_INVALID_PARAMETER;
   // As on NT, a REG_SZ text whose next byte is a NUL is stored terminated.
-  M().registry[open->second][valueName ? valueName : ""] = sim::RegValue{
+  M().registry[*path][valueName ? valueName : ""] = sim::RegValue{
       type, std::string(bytes, dataSize), type == REG_SZ && bytes && bytes[dataSize] == '\0'};
   return ERROR_SUCCESS;
 }
@@ -442,4 +520,57 @@ LONG RegCloseKey(HKEY key) {
     return static_cast<LONG>(*fault);
   const auto handle = reinterpret_cast<std::uintptr_t>(key) - sim::kKeyBase;
   return static_cast<LONG>(M().openKeys.erase(handle) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE);
+}
+
+// msports: the COM port database, as Windows documents it. Results are
+// returned, the last error is left alone.
+
+LONG ComDBOpen(PHCOMDB database) {
+  const auto fault = Enter("ComDBOpen", {sim::Pointer(database)});
+  if (!database) return ERROR_INVALID_PARAMETER;
+  *database = HCOMDB_INVALID_HANDLE_VALUE;
+  if (fault) return static_cast<LONG>(*fault);
+  const std::size_t handle = M().nextComDatabase++;
+  M().openComDatabases.insert(handle);
+  *database = reinterpret_cast<HCOMDB>(sim::kComDatabaseBase + handle);
+  return ERROR_SUCCESS;
+}
+
+LONG ComDBClose(HCOMDB database) {
+  if (const auto fault = Enter("ComDBClose", {sim::ComDatabaseName(database)}))
+    return static_cast<LONG>(*fault);
+  if (!sim::IsOpenComDatabase(database)) return ERROR_INVALID_PARAMETER;
+  M().openComDatabases.erase(reinterpret_cast<std::uintptr_t>(database) - sim::kComDatabaseBase);
+  return ERROR_SUCCESS;
+}
+
+// A number in use is claimed again only by force, which says so in forced.
+LONG ComDBClaimPort(HCOMDB database, DWORD comNumber, BOOL forceClaim, PBOOL forced) {
+  if (const auto fault = Enter(
+          "ComDBClaimPort", {sim::ComDatabaseName(database), sim::Number(comNumber),
+                             sim::Number(static_cast<DWORD>(forceClaim)), sim::Pointer(forced)})) {
+    return static_cast<LONG>(*fault);
+  }
+  if (!sim::IsOpenComDatabase(database) || comNumber == 0 ||
+      comNumber > COMDB_MAX_PORTS_ARBITRATED) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  const bool inUse = M().claimedComNumbers.count(comNumber) != 0;
+  if (forced) *forced = FALSE;
+  if (inUse && !forceClaim) return ERROR_SHARING_VIOLATION;
+  if (inUse && forced) *forced = TRUE;
+  M().claimedComNumbers.insert(comNumber);
+  return ERROR_SUCCESS;
+}
+
+LONG ComDBReleasePort(HCOMDB database, DWORD comNumber) {
+  if (const auto fault =
+          Enter("ComDBReleasePort", {sim::ComDatabaseName(database), sim::Number(comNumber)}))
+    return static_cast<LONG>(*fault);
+  if (!sim::IsOpenComDatabase(database) || comNumber == 0 ||
+      comNumber > COMDB_MAX_PORTS_ARBITRATED) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  M().claimedComNumbers.erase(comNumber);
+  return ERROR_SUCCESS;
 }

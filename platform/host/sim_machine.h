@@ -1,5 +1,5 @@
 // The simulated Windows machine behind the host stand-in: present devices,
-// registry keys, INF files and the Windows directory. Tests set it up,
+// registry keys, INF files, the Windows directory and the COM port database. Tests set it up,
 // run the program's code against it and inspect what it did. Every platform
 // call is recorded with its arguments, and any call can be told to fail.
 // It follows what Windows documents for each call.
@@ -36,6 +36,10 @@ struct Device {
   bool present = true;
   std::string driverInf;  // the INF last installed on it, empty when none
   DWORD driverFlags = 0;
+  // The device it was enumerated by, if any. Removing a parent takes its
+  // children off the present list without uninstalling them: their keys
+  // stay behind, and they can no longer be removed.
+  std::string parent;
 };
 
 struct Call {
@@ -64,10 +68,10 @@ class Machine {
                     const GUID& classGuid, bool deviceParameters = true);
   // The given occurrence (1 for the first) of a call fails with error.
   void FailCall(const std::string& function, int occurrence, DWORD error);
-  // A system DLL ("setupapi.dll", "newdev.dll" or "advapi32.dll") that the
-  // program could not load from System32, or that lacked one of its
-  // functions: every call into it fails with the loader's error, 126 for
-  // a missing DLL and 127 for a missing function.
+  // A system DLL ("setupapi.dll", "newdev.dll", "advapi32.dll" or
+  // "msports.dll") that the program could not load from System32, or that
+  // lacked one of its functions: every call into it fails with the
+  // loader's error, 126 for a missing DLL and 127 for a missing function.
   void MakeDllUnavailable(const std::string& dll, DWORD error = ERROR_MOD_NOT_FOUND);
 
   // Inspecting.
@@ -76,6 +80,7 @@ class Machine {
   const RegValue* FindValue(const std::string& keyPath, const std::string& name) const;
   bool KeyExists(const std::string& keyPath) const { return registry.count(keyPath) != 0; }
   std::size_t OpenKeyCount() const { return openKeys.size(); }
+  std::size_t OpenComDatabaseCount() const { return openComDatabases.size(); }
 
   // The state, open to tests as it is to the platform calls.
   std::string windowsDirectory = "C:\\Windows";
@@ -87,6 +92,8 @@ class Machine {
   // Driver updates for these hardware IDs work but need a restart, which
   // they report when the caller asks.
   std::set<std::string, NoCase> restartIds;
+  // The COM port database: the claimed numbers, 1 to 4096.
+  std::set<DWORD> claimedComNumbers;
 
   // Bookkeeping of the platform calls.
   struct Inf {
@@ -103,6 +110,8 @@ class Machine {
   std::vector<std::vector<std::size_t>> sets;   // device indices per set
   std::map<std::size_t, std::string> openKeys;  // handle number -> key path
   std::size_t nextKey = 1;
+  std::set<std::size_t> openComDatabases;  // handle numbers
+  std::size_t nextComDatabase = 1;
   std::vector<Fault> faults;
   std::map<std::string, DWORD, NoCase> unavailableDlls;  // DLL -> loader error
   std::map<std::string, int> callCounts;

@@ -18,12 +18,16 @@ using PSTR = char*;
 using LPCSTR = const char*;
 using PCSTR = const char*;
 using PDWORD = DWORD*;
+using LPDWORD = DWORD*;
+using LPBYTE = BYTE*;
 using PBOOL = BOOL*;
 using HANDLE = void*;
 using HDEVINFO = void*;
 using HWND = struct WindowHandle*;
 using HKEY = struct RegistryKeyHandle*;
 using PHKEY = HKEY*;
+using HCOMDB = struct ComDatabaseHandle*;
+using PHCOMDB = HCOMDB*;
 
 struct GUID {
   DWORD Data1;
@@ -46,27 +50,35 @@ using PSP_DEVINFO_DATA = SP_DEVINFO_DATA*;
 #define TRUE 1
 #define FALSE 0
 #define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1)))
+#define HCOMDB_INVALID_HANDLE_VALUE (reinterpret_cast<HCOMDB>(INVALID_HANDLE_VALUE))
 #define HKEY_LOCAL_MACHINE \
   (reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG>(0x80000002))))
 
 constexpr DWORD DIGCF_PRESENT = 0x00000002;
 constexpr DWORD SPDRP_FRIENDLYNAME = 0x0000000C;
+constexpr DWORD DICS_FLAG_GLOBAL = 0x00000001;
+constexpr DWORD DIREG_DEV = 0x00000001;
 constexpr DWORD INSTALLFLAG_FORCE = 0x00000001;
 constexpr DWORD INSTALLFLAG_READONLY = 0x00000002;
 constexpr DWORD INSTALLFLAG_NONINTERACTIVE = 0x00000004;
+constexpr REGSAM KEY_QUERY_VALUE = 0x00000001;
 constexpr REGSAM KEY_ALL_ACCESS = 0x000F003F;
 constexpr DWORD REG_SZ = 1;
 
 constexpr DWORD ERROR_SUCCESS = 0;
 constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+constexpr DWORD ERROR_ACCESS_DENIED = 5;
 constexpr DWORD ERROR_INVALID_HANDLE = 6;
 constexpr DWORD ERROR_INVALID_DATA = 13;
+constexpr DWORD ERROR_SHARING_VIOLATION = 32;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 constexpr DWORD ERROR_BUFFER_OVERFLOW = 111;
 constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
 constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
+constexpr DWORD ERROR_MORE_DATA = 234;
 constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
+constexpr DWORD ERROR_CANTWRITE = 1013;
 constexpr DWORD ERROR_KEY_DELETED = 1018;
 constexpr DWORD ERROR_INVALID_USER_BUFFER = 1784;
 constexpr DWORD ERROR_INVALID_FLAGS = 1004;
@@ -74,6 +86,10 @@ constexpr DWORD ERROR_INSTALL_FAILURE = 1603;
 constexpr DWORD ERROR_SUCCESS_REBOOT_INITIATED = 1641;
 constexpr DWORD ERROR_SUCCESS_REBOOT_REQUIRED = 3010;
 constexpr DWORD ERROR_NO_SUCH_DEVINST = 0xE000020B;
+constexpr DWORD ERROR_KEY_DOES_NOT_EXIST = 0xE0000204;
+
+// The COM port database arbitrates the numbers of COM1 to COM4096.
+constexpr DWORD COMDB_MAX_PORTS_ARBITRATED = 4096;
 
 // kernel32
 UINT GetWindowsDirectoryA(LPSTR buffer, UINT size);
@@ -93,6 +109,8 @@ BOOL SetupDiGetDeviceInstanceIdA(HDEVINFO set, PSP_DEVINFO_DATA record, PSTR buf
 BOOL SetupDiSetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA record, DWORD property,
                                        const BYTE* buffer, DWORD bufferSize);
 BOOL SetupDiRemoveDevice(HDEVINFO set, PSP_DEVINFO_DATA record);
+HKEY SetupDiOpenDevRegKey(HDEVINFO set, PSP_DEVINFO_DATA record, DWORD scope, DWORD hwProfile,
+                          DWORD keyType, REGSAM access);
 
 // newdev
 BOOL UpdateDriverForPlugAndPlayDevicesA(HWND parent, LPCSTR hardwareId, LPCSTR fullInfPath,
@@ -102,4 +120,12 @@ BOOL UpdateDriverForPlugAndPlayDevicesA(HWND parent, LPCSTR hardwareId, LPCSTR f
 LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
 LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
                     DWORD dataSize);
+LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                      LPDWORD dataSize);
 LONG RegCloseKey(HKEY key);
+
+// msports: the COM port database
+LONG ComDBOpen(PHCOMDB database);
+LONG ComDBClose(HCOMDB database);
+LONG ComDBClaimPort(HCOMDB database, DWORD comNumber, BOOL forceClaim, PBOOL forced);
+LONG ComDBReleasePort(HCOMDB database, DWORD comNumber);

@@ -1,28 +1,29 @@
-// The functions of setupapi, newdev and advapi32 that the program calls,
-// under their Windows names, taken from System32 and nowhere else.
+// The functions of setupapi, newdev, advapi32 and msports that the program
+// calls, under their Windows names, taken from System32 and nowhere else.
 //
 // The program runs elevated, often from a USB stick or a download folder.
 // Windows looks for an imported DLL that is not one of its KnownDLLs in the
 // exe's own folder first, so a newdev.dll left there would run with
 // administrator rights before main. The exe therefore imports only kernel32
-// and msvcrt, which are KnownDLLs; LoadSystemDlls loads the other three by
+// and msvcrt, which are KnownDLLs; LoadSystemDlls loads the other four by
 // hand at start-up and resolves every function the program needs from
 // them, once. Each function below forwards to its resolved address.
 //
 // A DLL that cannot be loaded, or lacks one of the functions, is not used
 // at all: its functions then fail as the calls themselves would, with the
 // loader's error (126 for a missing DLL, 127 for a missing function) as the
-// last error or, for the registry, as the result.
+// last error or, for the registry and the COM port database, as the result.
 #include <cstdio>
 
 #include "platform/platform.h"
 
 namespace {
 
-enum Dll { Setupapi, Newdev, Advapi32, DllCount };
+enum Dll { Setupapi, Newdev, Advapi32, Msports, DllCount };
 
-// Loaded in this order: newdev needs setupapi.
-const char* const kDllNames[DllCount] = {"setupapi.dll", "newdev.dll", "advapi32.dll"};
+// Loaded in this order: newdev and msports need setupapi.
+const char* const kDllNames[DllCount] = {"setupapi.dll", "newdev.dll", "advapi32.dll",
+                                         "msports.dll"};
 
 enum Function {
   GetInfClass,
@@ -31,10 +32,16 @@ enum Function {
   GetInstanceId,
   SetProperty,
   RemoveDevice,
+  OpenDeviceKey,
   UpdateDriver,
   OpenKey,
+  QueryValue,
   SetValue,
   CloseKey,
+  OpenComDb,
+  CloseComDb,
+  ClaimPort,
+  ReleasePort,
   FunctionCount
 };
 
@@ -50,10 +57,16 @@ constexpr Import kImports[FunctionCount] = {
     {Setupapi, "SetupDiGetDeviceInstanceIdA"},
     {Setupapi, "SetupDiSetDeviceRegistryPropertyA"},
     {Setupapi, "SetupDiRemoveDevice"},
+    {Setupapi, "SetupDiOpenDevRegKey"},
     {Newdev, "UpdateDriverForPlugAndPlayDevicesA"},
     {Advapi32, "RegOpenKeyExA"},
+    {Advapi32, "RegQueryValueExA"},
     {Advapi32, "RegSetValueExA"},
     {Advapi32, "RegCloseKey"},
+    {Msports, "ComDBOpen"},
+    {Msports, "ComDBClose"},
+    {Msports, "ComDBClaimPort"},
+    {Msports, "ComDBReleasePort"},
 };
 
 using Address = void (*)();
@@ -61,7 +74,8 @@ using Address = void (*)();
 // Filled by LoadSystemDlls: every function's address, or null with its
 // DLL's loader error. Until then nothing is loaded.
 Address addresses[FunctionCount];
-DWORD dllErrors[DllCount] = {ERROR_MOD_NOT_FOUND, ERROR_MOD_NOT_FOUND, ERROR_MOD_NOT_FOUND};
+DWORD dllErrors[DllCount] = {ERROR_MOD_NOT_FOUND, ERROR_MOD_NOT_FOUND, ERROR_MOD_NOT_FOUND,
+                             ERROR_MOD_NOT_FOUND};
 
 // The last error, or the given one where the loader failed without saying
 // why: a missing function must never read as success.
@@ -126,8 +140,8 @@ Pointer Resolved(Function f) {
 
 void LoadSystemDlls() {
   // Resolved, not imported: the exe must start where kernel32 lacks it.
-  const auto setDefaultDllDirectories = reinterpret_cast<decltype(&SetDefaultDllDirectories)>(
-      reinterpret_cast<Address>(
+  const auto setDefaultDllDirectories =
+      reinterpret_cast<decltype(&SetDefaultDllDirectories)>(reinterpret_cast<Address>(
           GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
   // From here on every DLL this process loads, also those setupapi loads
   // itself (class installers, signature checks), comes from System32.
@@ -163,9 +177,8 @@ BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO set, PSP_DEVINFO_DATA record, P
   return f != nullptr ? f(set, record, buffer, bufferSize, requiredSize) : FALSE;
 }
 
-BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA record,
-                                              DWORD property, const BYTE* buffer,
-                                              DWORD bufferSize) {
+BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA record, DWORD property,
+                                              const BYTE* buffer, DWORD bufferSize) {
   const auto f = Resolved<decltype(&SetupDiSetDeviceRegistryPropertyA)>(SetProperty);
   return f != nullptr ? f(set, record, property, buffer, bufferSize) : FALSE;
 }
@@ -175,11 +188,17 @@ BOOL WINAPI SetupDiRemoveDevice(HDEVINFO set, PSP_DEVINFO_DATA record) {
   return f != nullptr ? f(set, record) : FALSE;
 }
 
+HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO set, PSP_DEVINFO_DATA record, DWORD scope,
+                                 DWORD hwProfile, DWORD keyType, REGSAM access) {
+  const auto f = Resolved<decltype(&SetupDiOpenDevRegKey)>(OpenDeviceKey);
+  return f != nullptr ? f(set, record, scope, hwProfile, keyType, access)
+                      : static_cast<HKEY>(INVALID_HANDLE_VALUE);
+}
+
 // newdev
 
-BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND parent, LPCSTR hardwareId,
-                                               LPCSTR fullInfPath, DWORD installFlags,
-                                               PBOOL rebootRequired) {
+BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND parent, LPCSTR hardwareId, LPCSTR fullInfPath,
+                                               DWORD installFlags, PBOOL rebootRequired) {
   const auto f = Resolved<decltype(&UpdateDriverForPlugAndPlayDevicesA)>(UpdateDriver);
   return f != nullptr ? f(parent, hardwareId, fullInfPath, installFlags, rebootRequired) : FALSE;
 }
@@ -188,12 +207,18 @@ BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND parent, LPCSTR hardwareId,
 
 LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) {
   const auto f = Resolved<decltype(&RegOpenKeyExA)>(OpenKey);
-  return f != nullptr ? f(key, subKey, options, access, result)
+  return f != nullptr ? f(key, subKey, options, access, result) : static_cast<LONG>(GetLastError());
+}
+
+LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type,
+                             LPBYTE data, LPDWORD dataSize) {
+  const auto f = Resolved<decltype(&RegQueryValueExA)>(QueryValue);
+  return f != nullptr ? f(key, valueName, reserved, type, data, dataSize)
                       : static_cast<LONG>(GetLastError());
 }
 
-LONG WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type,
-                           const BYTE* data, DWORD dataSize) {
+LONG WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
+                           DWORD dataSize) {
   const auto f = Resolved<decltype(&RegSetValueExA)>(SetValue);
   return f != nullptr ? f(key, valueName, reserved, type, data, dataSize)
                       : static_cast<LONG>(GetLastError());
@@ -202,4 +227,29 @@ LONG WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD typ
 LONG WINAPI RegCloseKey(HKEY key) {
   const auto f = Resolved<decltype(&RegCloseKey)>(CloseKey);
   return f != nullptr ? f(key) : static_cast<LONG>(GetLastError());
+}
+
+// msports: the COM port database gives its error as the result too.
+
+LONG WINAPI ComDBOpen(PHCOMDB database) {
+  const auto f = Resolved<decltype(&ComDBOpen)>(OpenComDb);
+  if (f != nullptr) return f(database);
+  if (database != nullptr) *database = HCOMDB_INVALID_HANDLE_VALUE;
+  return static_cast<LONG>(GetLastError());
+}
+
+LONG WINAPI ComDBClose(HCOMDB database) {
+  const auto f = Resolved<decltype(&ComDBClose)>(CloseComDb);
+  return f != nullptr ? f(database) : static_cast<LONG>(GetLastError());
+}
+
+LONG WINAPI ComDBClaimPort(HCOMDB database, DWORD comNumber, BOOL forceClaim, PBOOL forced) {
+  const auto f = Resolved<decltype(&ComDBClaimPort)>(ClaimPort);
+  return f != nullptr ? f(database, comNumber, forceClaim, forced)
+                      : static_cast<LONG>(GetLastError());
+}
+
+LONG WINAPI ComDBReleasePort(HCOMDB database, DWORD comNumber) {
+  const auto f = Resolved<decltype(&ComDBReleasePort)>(ReleasePort);
+  return f != nullptr ? f(database, comNumber) : static_cast<LONG>(GetLastError());
 }
