@@ -33,6 +33,7 @@ export E2E_ARCH=$preset
 export E2E_QRVINST=$PWD/build/$preset/$exe
 export E2E_QRVINST_ARCH=$preset
 export E2E_FIXTURE=$PWD/build/$preset/tests/e2e/qrvfixture.exe
+export E2E_MSPORTS_DLL=$PWD/build/$preset/tests/e2e/qrvcomdbclosed.dll
 export E2E_INF_DIR=$PWD/tests/e2e/inf
 export E2E_WORK_DIR=$PWD/build/demo/$preset
 export E2E_TEMPLATE=$E2E_WORK_DIR/template

@@ -14,6 +14,7 @@
 #                     win64 prefix, as on 64-bit Windows)
 #   E2E_FIXTURE       qrvfixture.exe
 #   E2E_PLANTED_DLL   qrvplanted.dll, which marks every load of itself
+#   E2E_MSPORTS_DLL   qrvcomdbclosed.dll, the msports.dll of every prefix
 #   E2E_STATIC_IMPORT qrvstaticimport.exe, which imports newdev.dll
 #   E2E_INF_DIR       folder holding the three fixture INF files
 #   E2E_TEMPLATE      the template prefix
@@ -42,7 +43,9 @@
 #                                    slot 0 (default) or 1: a second card
 #   provision_onboard_port [--no-params]
 #                                    ACPI\PNP0501\1 named COM1
-#   onboard_port_state               its show line as provisioned
+#   onboard_port_state [name]        its show line as provisioned, or with
+#                                    its PortName changed to name
+#   name_port <instance-id> <name>   writes a device's PortName
 #   provision_device <inf-name> <instance-id> <hardware-id> [--no-params]
 #   card_ids [slot]                  the card's six instance IDs, one a line
 #   card_product_id [slot], card_base_id [slot], card_child_id <0-3> [slot]
@@ -81,7 +84,8 @@ esac
 E2E_WINESERVER=${QRV_WINESERVER:-/usr/lib/wine/wineserver64}
 export WINEARCH=$E2E_ARCH
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# msports is the one of E2E_MSPORTS_DLL that e2e_begin puts in System32.
+export WINEDLLOVERRIDES="mscoree,mshtml=;msports=n"
 unset DISPLAY WAYLAND_DISPLAY
 
 # Seconds any one Wine program may run before the test gives up on it.
@@ -155,7 +159,8 @@ _e2e_on_error() {
 
 _e2e_require() {
   local name
-  for name in E2E_QRVINST E2E_QRVINST_ARCH E2E_FIXTURE E2E_INF_DIR E2E_TEMPLATE E2E_WORK_DIR; do
+  for name in E2E_QRVINST E2E_QRVINST_ARCH E2E_FIXTURE E2E_MSPORTS_DLL E2E_INF_DIR E2E_TEMPLATE \
+    E2E_WORK_DIR; do
     [[ -n ${!name:-} ]] || e2e_fail "$name is not set (run the tests through ctest)"
   done
   [[ -x $E2E_WINESERVER ]] || e2e_fail "$E2E_WINESERVER is missing (apt-get install wine64)"
@@ -169,6 +174,8 @@ _e2e_require() {
   qrv_wine_runs "$E2E_WINE" || e2e_fail "Wine cannot run here: $QRV_WINE_REFUSAL"
   [[ -f $E2E_QRVINST ]] || e2e_fail "$E2E_QRVINST not found (build the $E2E_QRVINST_ARCH preset)"
   [[ -f $E2E_FIXTURE ]] || e2e_fail "qrvfixture.exe not found at $E2E_FIXTURE (build the $E2E_ARCH preset)"
+  [[ -f $E2E_MSPORTS_DLL ]] ||
+    e2e_fail "qrvcomdbclosed.dll not found at $E2E_MSPORTS_DLL (build the $E2E_ARCH preset)"
   local inf
   for inf in qrvports.inf qrvbased.inf 7310-zz5.inf; do
     [[ -f $E2E_INF_DIR/$inf ]] || e2e_fail "fixture INF $E2E_INF_DIR/$inf is missing"
@@ -218,9 +225,11 @@ e2e_make_template() {
   exec {lock}>&-
 }
 
-# e2e_begin <name>: starts a test with a fresh copy of the template prefix
-# and the three INF files in its C:\windows\inf. Sets E2E_NAME, E2E_DIR
-# (the test's own folder, for its outputs) and WINEPREFIX.
+# e2e_begin <name>: starts a test with a fresh copy of the template prefix,
+# the three INF files in its C:\windows\inf and E2E_MSPORTS_DLL as its
+# System32's msports.dll: Windows' COM port database, there unavailable.
+# Sets E2E_NAME, E2E_DIR (the test's own folder, for its outputs) and
+# WINEPREFIX.
 e2e_begin() {
   E2E_NAME=$1
   E2E_RUNS=0
@@ -240,6 +249,7 @@ e2e_begin() {
   exec {lock}>&-
   cp "$E2E_INF_DIR"/qrvports.inf "$E2E_INF_DIR"/qrvbased.inf "$E2E_INF_DIR"/7310-zz5.inf \
     "$WINEPREFIX/drive_c/windows/inf/"
+  cp "$E2E_MSPORTS_DLL" "$WINEPREFIX/drive_c/windows/system32/msports.dll"
   # One server for the whole test, kept between the programs it runs: a
   # server shutting down as the next program starts can drop that program's
   # connection. The exit trap ends it; failing that, it ends by itself 30 s
@@ -366,10 +376,16 @@ provision_card() {
 # the card's, named COM1 as Windows names it (written with Wine's reg.exe).
 provision_onboard_port() {
   provision_device qrvports.inf "$ONBOARD_PORT_ID" "$ONBOARD_PORT_HWID" "$@"
-  local key="HKLM\\SYSTEM\\CurrentControlSet\\Enum\\$ONBOARD_PORT_ID"
-  _e2e_reg add "$key" /v FriendlyName /t REG_SZ /d "$ONBOARD_PORT_NAME" /f
-  [[ ${1:-} == --no-params ]] ||
-    _e2e_reg add "$key\\Device Parameters" /v PortName /t REG_SZ /d COM1 /f
+  _e2e_reg add "HKLM\\SYSTEM\\CurrentControlSet\\Enum\\$ONBOARD_PORT_ID" \
+    /v FriendlyName /t REG_SZ /d "$ONBOARD_PORT_NAME" /f
+  [[ ${1:-} == --no-params ]] || name_port "$ONBOARD_PORT_ID" COM1
+}
+
+# name_port <instance-id> <name>: gives a device the PortName a port of
+# that name has; its "Device Parameters" key must exist.
+name_port() {
+  _e2e_reg add "HKLM\\SYSTEM\\CurrentControlSet\\Enum\\$1\\Device Parameters" \
+    /v PortName /t REG_SZ /d "$2" /f
 }
 # provision_other_multifunction: another product's device in the card's
 # multifunction class; its ID sorts, and so enumerates, before the card's.
@@ -381,9 +397,10 @@ other_multifunction_state() {
   printf '%s\n' "$OTHER_MF_ID | present | no driver | no name | no PortName"
 }
 
-# How provision_onboard_port leaves the onboard port, as qrvfixture shows it.
+# How provision_onboard_port leaves the onboard port, as qrvfixture shows
+# it; given a name of four letters, with that PortName instead.
 onboard_port_state() {
-  printf '%s\n' "$ONBOARD_PORT_ID | present | no driver | name \"$ONBOARD_PORT_NAME\" | PortName REG_SZ 5 \"COM1\""
+  printf '%s\n' "$ONBOARD_PORT_ID | present | no driver | name \"$ONBOARD_PORT_NAME\" | PortName REG_SZ 5 \"${1:-COM1}\""
 }
 
 # ---- planted DLLs ---------------------------------------------------------
@@ -407,8 +424,10 @@ plant_dlls() {
   E2E_QRVINST=$E2E_STICK/${E2E_QRVINST##*/}
   local dll
   for dll in "${PLANTED_DLLS[@]}"; do cp "$E2E_PLANTED_DLL" "$E2E_STICK/$dll.dll"; done
-  local names=${PLANTED_DLLS[*]}
-  export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;${names// /,}=n,b"
+  # msports is taken as native only already.
+  local names=() IFS=,
+  for dll in "${PLANTED_DLLS[@]}"; do [[ $dll == msports ]] || names+=("$dll"); done
+  export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;${names[*]}=n,b"
 }
 
 # run_planted <exe> [args] > file: copies another program into C:\stick and

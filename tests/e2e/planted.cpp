@@ -18,26 +18,13 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
 }
 
 // newdev: claims to have installed the driver, and installs nothing.
-extern "C" __declspec(dllexport) BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND, LPCSTR,
-                                                                                LPCSTR, DWORD,
-                                                                                PBOOL) {
+extern "C" __declspec(dllexport) BOOL WINAPI
+    UpdateDriverForPlugAndPlayDevicesA(HWND, LPCSTR, LPCSTR, DWORD, PBOOL) {
   return TRUE;
 }
-extern "C" __declspec(dllexport) BOOL WINAPI UpdateDriverForPlugAndPlayDevicesW(HWND, LPCWSTR,
-                                                                                LPCWSTR, DWORD,
-                                                                                PBOOL) {
+extern "C" __declspec(dllexport) BOOL WINAPI
+    UpdateDriverForPlugAndPlayDevicesW(HWND, LPCWSTR, LPCWSTR, DWORD, PBOOL) {
   return TRUE;
 }
 
-// msports: a COM name database that is never there.
-extern "C" __declspec(dllexport) LONG WINAPI ComDBOpen(HANDLE* database) {
-  *database = INVALID_HANDLE_VALUE;
-  return ERROR_ACCESS_DENIED;
-}
-extern "C" __declspec(dllexport) LONG WINAPI ComDBClose(HANDLE) { return ERROR_INVALID_PARAMETER; }
-extern "C" __declspec(dllexport) LONG WINAPI ComDBClaimPort(HANDLE, DWORD, BOOL, PBOOL) {
-  return ERROR_INVALID_PARAMETER;
-}
-extern "C" __declspec(dllexport) LONG WINAPI ComDBReleasePort(HANDLE, DWORD) {
-  return ERROR_INVALID_PARAMETER;
-}
+// msports: its COM port database functions are those of comdb_closed.cpp.
