@@ -26,6 +26,38 @@ bool IsInstanceOf(const char* id, const char* deviceId) {
   return id[i] == '\\';
 }
 
+// The COM number of a port name: n for "COM<n>" in any letter case, with n
+// from 1 to 4096 written without leading zeros; 0 for any other name. Names
+// are compared as Windows compares device names, without regard to case.
+DWORD ComNumberOf(const char* name) {
+  const auto upper = [](char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+  };
+  if (upper(name[0]) != 'C' || upper(name[1]) != 'O' || upper(name[2]) != 'M') return 0;
+  if (name[3] < '1' || name[3] > '9') return 0;
+  DWORD number = 0;
+  for (const char* digit = name + 3; *digit != '\0'; ++digit) {
+    if (*digit < '0' || *digit > '9') return 0;
+    number = number * 10 + static_cast<DWORD>(*digit - '0');
+    if (number > COMDB_MAX_PORTS_ARBITRATED) return 0;
+  }
+  return number;
+}
+
+// The COM number of the PortName value in an open key; 0 when there is none.
+DWORD ComNumberIn(HKEY key) {
+  char name[9] = "";  // "COM4096", its terminator, and room for one of our own
+  DWORD type = 0;
+  DWORD size = sizeof name - 1;
+  if (RegQueryValueExA(key, "PortName", nullptr, &type, reinterpret_cast<BYTE*>(name), &size) !=
+          ERROR_SUCCESS ||
+      type != REG_SZ) {
+    return 0;
+  }
+  name[size] = '\0';  // a text stored without its terminator
+  return ComNumberOf(name);
+}
+
 }  // namespace
 
 // The setup API checks the record's size against its own layout, which
@@ -44,7 +76,12 @@ PortInstaller::PortInstaller()
       classNameSize(kClassNameSize),
       instanceId(),
       instanceIdSize(kInstanceIdSize),
-      classRead() {
+      classRead(),
+      portNamesCounted(false),
+      comNumberHolders(),
+      heldByOtherPort(),
+      comDatabase(HCOMDB_INVALID_HANDLE_VALUE),
+      comDatabaseMissed(false) {
   deviceRecord.cbSize = sizeof(SP_DEVINFO_DATA);
 
   // A directory that does not fit is left empty rather than cut short: no
@@ -58,8 +95,9 @@ PortInstaller::PortInstaller()
   OpenPortDeviceSet();
 }
 
-// Device information sets stay open until the process ends.
-PortInstaller::~PortInstaller() = default;
+// Device information sets stay open until the process ends; the COM port
+// database, shared by the whole system, does not.
+PortInstaller::~PortInstaller() { CloseComDatabase(); }
 
 GUID* PortInstaller::ClassOf(InfFile inf) {
   switch (inf) {
@@ -153,6 +191,8 @@ int PortInstaller::ReassignChildPort(ChildPort child, const char* portName) {
   // Both names are built in instanceId. One that would not fit fails the
   // step before anything is written; the friendly name is the longer.
   if (!FormatInto(instanceId, row.friendlyNameFormat, portName)) return 1;
+  CountPortNames();
+  const DWORD number = ComNumberOf(portName);
 
   // One key slot: each matching device's key is opened into it, and the
   // one there when the walk ends is closed.
@@ -160,12 +200,16 @@ int PortInstaller::ReassignChildPort(ChildPort child, const char* portName) {
   for (DWORD index = 0; NextDevice(portDevices, index); ++index) {
     // Child ports are found by their tag anywhere in the instance ID.
     if (!ReadInstanceId(portDevices) || std::strstr(instanceId, row.tag) == nullptr) continue;
+    // Only one of two ports of the same name can have it when they start.
+    // The card's own ports may trade names.
+    if (heldByOtherPort[number]) return 1;
 
     char path[kRegistryPathSize];
     if (!FormatInto(path, "SYSTEM\\CurrentControlSet\\Enum\\%s\\Device Parameters", instanceId) ||
         RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, &slot) != ERROR_SUCCESS) {
       return 1;
     }
+    const DWORD previous = ComNumberIn(slot);
     FormatInto(instanceId, "%s", portName);
     if (RegSetValueExA(slot, "PortName", 0, REG_SZ, AsBytes(instanceId), LengthOf(instanceId)) !=
         ERROR_SUCCESS) {
@@ -174,17 +218,22 @@ int PortInstaller::ReassignChildPort(ChildPort child, const char* portName) {
     FormatInto(instanceId, row.friendlyNameFormat, portName);
     SetupDiSetDeviceRegistryPropertyA(portDevices, &deviceRecord, SPDRP_FRIENDLYNAME,
                                       AsBytes(instanceId), LengthOf(instanceId));
+    ChangeComNumber(previous, number);
   }
   if (slot != nullptr) RegCloseKey(slot);
   return 0;
 }
 
 int PortInstaller::RemoveChildDevices() {
+  CountPortNames();
   for (DWORD index = 0; NextDevice(portDevices, index); ++index) {
     if (!ReadInstanceId(portDevices)) continue;
+    // Read before the removal takes the key with it.
+    const DWORD number = IsCardDevice(PortsInf) ? ReadComNumber(portDevices) : 0;
     for (const ChildPortRow& row : ChildPortTable) {
-      if (std::strstr(instanceId, row.tag) != nullptr) {
-        SetupDiRemoveDevice(portDevices, &deviceRecord);
+      if (std::strstr(instanceId, row.tag) != nullptr &&
+          SetupDiRemoveDevice(portDevices, &deviceRecord) == TRUE) {
+        ChangeComNumber(number, 0);
       }
     }
   }
@@ -237,4 +286,63 @@ int PortInstaller::CountCardDevices(DWORD& count) {
     }
   }
   return result;
+}
+
+// The COM number the device in deviceRecord holds, read from its hardware
+// key; 0 when it has none.
+DWORD PortInstaller::ReadComNumber(HDEVINFO set) {
+  const HKEY key =
+      SetupDiOpenDevRegKey(set, &deviceRecord, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_QUERY_VALUE);
+  if (key == static_cast<HKEY>(INVALID_HANDLE_VALUE)) return 0;
+  const DWORD number = ComNumberIn(key);
+  RegCloseKey(key);
+  return number;
+}
+
+// Reads the name of every present port once, before any is changed: the
+// cost is one read per port, however many rows run.
+void PortInstaller::CountPortNames() {
+  if (portNamesCounted) return;
+  portNamesCounted = true;
+  for (DWORD index = 0; NextDevice(portDevices, index); ++index) {
+    // A device whose ID cannot be read is not known to be the card's.
+    ReadInstanceId(portDevices);
+    const DWORD number = ReadComNumber(portDevices);
+    if (number == 0) continue;
+    ++comNumberHolders[number];
+    if (!IsCardDevice(PortsInf)) heldByOtherPort[number] = true;
+  }
+}
+
+// A port of the card went from one COM number to another (0 for none, as
+// when it was removed): the new number is claimed, by force since the names
+// are fixed, and the old one released once no present port holds it.
+void PortInstaller::ChangeComNumber(DWORD from, DWORD to) {
+  BOOL forced = FALSE;
+  if (to != 0) {
+    if (from != to) ++comNumberHolders[to];
+    if (comDatabase == HCOMDB_INVALID_HANDLE_VALUE ||
+        ComDBClaimPort(comDatabase, to, TRUE, &forced) != ERROR_SUCCESS) {
+      comDatabaseMissed = true;
+    }
+  }
+  if (from == 0 || from == to) return;
+  if (comNumberHolders[from] > 0) --comNumberHolders[from];
+  if (comNumberHolders[from] == 0 && (comDatabase == HCOMDB_INVALID_HANDLE_VALUE ||
+                                      ComDBReleasePort(comDatabase, from) != ERROR_SUCCESS)) {
+    comDatabaseMissed = true;
+  }
+}
+
+int PortInstaller::OpenComDatabase() {
+  if (comDatabase != HCOMDB_INVALID_HANDLE_VALUE) return 0;
+  if (ComDBOpen(&comDatabase) == ERROR_SUCCESS) return 0;
+  comDatabase = HCOMDB_INVALID_HANDLE_VALUE;
+  return 1;
+}
+
+void PortInstaller::CloseComDatabase() {
+  if (comDatabase == HCOMDB_INVALID_HANDLE_VALUE) return;
+  ComDBClose(comDatabase);
+  comDatabase = HCOMDB_INVALID_HANDLE_VALUE;
 }

@@ -30,13 +30,26 @@ class PortInstaller {
   int InstallDrivers(BOOL* rebootRequired = nullptr);
 
   // Names every child in the snapshot that carries the child's tag: its
-  // PortName value and its friendly name. 1 when a key could not be opened,
-  // the name not written or a name would not fit; 0 otherwise, also when no
-  // device matched.
+  // PortName value and its friendly name. 1 when another device, one that is
+  // not the card's, holds the name (then nothing is written), when a key
+  // could not be opened, the name not written or a name would not fit; 0
+  // otherwise, also when no device matched. Each child named claims its new
+  // number in the COM port database and releases its old one, unless another
+  // present port still holds that.
   int ReassignChildPort(ChildPort child, const char* portName);
 
-  // Removes every child in the snapshot that carries one of the tags; 0.
+  // Removes every child in the snapshot that carries one of the tags, and
+  // releases the number each removed child held; 0.
   int RemoveChildDevices();
+
+  // The COM port database is shared by the whole system: it is opened for
+  // the naming or removal of the child ports and closed right after. 0 when
+  // it was opened. Without it the ports are named and removed all the same.
+  int OpenComDatabase();
+  void CloseComDatabase();
+  // Whether a claim or a release that was due could not be made, because
+  // the database could not be opened or refused the call.
+  bool ComDatabaseMissed() const { return comDatabaseMissed; }
   // Removes the card's product function and then, only when that worked,
   // its base function, one device each: 0 when both were removed, else 1.
   // Each run opens its device sets afresh.
@@ -54,6 +67,7 @@ class PortInstaller {
   static constexpr DWORD kInstanceIdSize = 100;
   static constexpr DWORD kPathSize = 100;
   static constexpr DWORD kRegistryPathSize = 255;
+  static constexpr DWORD kComNumberCount = COMDB_MAX_PORTS_ARBITRATED;
 
   GUID* ClassOf(InfFile inf);
   bool FormatInfPath(InfFile inf, char (&path)[kPathSize]) const;
@@ -62,6 +76,9 @@ class PortInstaller {
   HDEVINFO OpenClassSet(InfFile inf);
   bool IsCardDevice(InfFile inf) const;
   int RemoveCardFunction(InfFile inf);
+  DWORD ReadComNumber(HDEVINFO set);
+  void CountPortNames();
+  void ChangeComNumber(DWORD from, DWORD to);
 
   HDEVINFO portDevices;
   GUID portsClass;
@@ -76,4 +93,14 @@ class PortInstaller {
   // Which INF classes set-up actually read; a class that was not read is
   // never used to open a device set.
   bool classRead[InfFileCount];
+
+  // The COM numbers the present ports hold, from their PortName values,
+  // read once per run on first need: how many ports hold each, and whether
+  // a port that is not the card's holds it. Index 0 stands for a name that
+  // is no COM number.
+  bool portNamesCounted;
+  DWORD comNumberHolders[kComNumberCount + 1];
+  bool heldByOtherPort[kComNumberCount + 1];
+  HCOMDB comDatabase;
+  bool comDatabaseMissed;
 };

@@ -75,6 +75,13 @@ int InstallFailureStatus(int error) {
 
 const char* Devices(DWORD count) { return count == 1 ? "device" : "devices"; }
 
+// A strict run also tells when the COM port database is no longer true.
+void NoteComDatabase(const PortInstaller& installer, Verdict& verdict) {
+  if (installer.ComDatabaseMissed()) {
+    AppendTo(verdict.words, " The COM name database was not updated.");
+  }
+}
+
 // The last line of a strict run; gives its status. The line has room for
 // the words of any verdict after the longest status (32 bytes hold the
 // status, its words' lead-in and the line feed).
@@ -129,6 +136,7 @@ Verdict RunInstallSequence(PortInstaller& installer, bool strict) {
 Verdict RunReassignSequence(PortInstaller& installer) {
   Verdict verdict{0, "all four ports reassigned."};
   char failed[sizeof verdict.words] = "";  // the four names fit with room to spare
+  installer.OpenComDatabase();
   for (const ReassignRow& row : kReassignRows) {
     Print(row.prompt);
     if (installer.ReassignChildPort(row.child, row.portName) == 0) {
@@ -140,36 +148,45 @@ Verdict RunReassignSequence(PortInstaller& installer) {
     if (failed[0] != '\0') AppendTo(failed, ", ");
     AppendTo(failed, row.name);
   }
+  // Not held through the pause: other installers wait for it.
+  installer.CloseComDatabase();
   Sleep(3000);
   if (verdict.status != 0) FormatInto(verdict.words, "reassign failed for %s.", failed);
+  NoteComDatabase(installer, verdict);
   return verdict;
 }
 
 Verdict RunUninstallSequence(PortInstaller& installer, bool strict) {
   Print("Uninstalling 7310-zz5 PCI Serial Port Drivers - ");
   // A strict run counts the card's devices before and after; a plain one
-  // makes no call beyond the removals.
+  // makes no call beyond the removals and the COM port database's.
   DWORD before = 0;
   const bool counted = strict && installer.CountCardDevices(before) == 0;
+  // The child ports give their numbers back; the database is closed before
+  // the functions go.
+  installer.OpenComDatabase();
   installer.RemoveChildDevices();
+  installer.CloseComDatabase();
   installer.RemoveParentDevices();
   // A second run removes a second card's functions. Only the spacing of the
   // line tells whether it did.
   Print(installer.RemoveParentDevices() == 0 ? " [ OK ]\n" : " [ OK ] \n");
 
   DWORD after = 0;
-  if (!counted || installer.CountCardDevices(after) != 0) {
-    return {1, "uninstall not confirmed; could not look for the card (INF files missing?)."};
+  Verdict verdict{1, "uninstall not confirmed; could not look for the card (INF files missing?)."};
+  if (counted && installer.CountCardDevices(after) == 0) {
+    if (after != 0) {
+      FormatInto(verdict.words, "uninstall incomplete; %lu %s of the card still present.",
+                 static_cast<unsigned long>(after), Devices(after));
+    } else if (before == 0) {
+      verdict = {0, "no card found; nothing to uninstall."};
+    } else {
+      verdict.status = 0;
+      FormatInto(verdict.words, "uninstalled; %lu %s of the card removed.",
+                 static_cast<unsigned long>(before), Devices(before));
+    }
   }
-  if (after == 0 && before == 0) return {0, "no card found; nothing to uninstall."};
-  Verdict verdict{after == 0 ? 0 : 1, ""};
-  if (after != 0) {
-    FormatInto(verdict.words, "uninstall incomplete; %lu %s of the card still present.",
-               static_cast<unsigned long>(after), Devices(after));
-  } else {
-    FormatInto(verdict.words, "uninstalled; %lu %s of the card removed.",
-               static_cast<unsigned long>(before), Devices(before));
-  }
+  NoteComDatabase(installer, verdict);
   return verdict;
 }
 

@@ -19,7 +19,7 @@ bool IsStrictRun(int argc, const char* const argv[]);
 // meaning in words.
 struct Verdict {
   int status;
-  char words[96];
+  char words[160];
 };
 
 // Each sequence prints its lines and tells how a strict run of it ends.

@@ -52,12 +52,19 @@ inline void AddInfs(sim::Machine& m) {
   m.AddInf(ProductInf(m.windowsDirectory), kMultiportSerialClass, "MultiPortSerial");
 }
 
+// The child ports are enumerated by the base function, the multifunction
+// device.
 inline void AddCard(sim::Machine& m, char slot = '0') {
   m.AddDevice(ProductId(slot), kProductHardwareId, kMultiportSerialClass);
   m.AddDevice(BaseId(slot), kBaseHardwareId, kMultifunctionClass);
   for (int child = 0; child < 4; ++child) {
-    m.AddDevice(ChildId(child, slot), kChildHardwareIds[child], kPortsClass);
+    m.AddDevice(ChildId(child, slot), kChildHardwareIds[child], kPortsClass).parent = BaseId(slot);
   }
+}
+
+// Gives a device the PortName value of a port of that name.
+inline void NamePort(sim::Machine& m, const std::string& id, const std::string& name) {
+  m.registry[sim::DeviceParametersKey(id)]["PortName"] = sim::RegValue{REG_SZ, name, true};
 }
 
 // A fresh machine with the three INF files, an onboard COM1 and the card.

@@ -1,0 +1,217 @@
+// COM names that hold: a reassign never gives a child port a name another
+// device holds, and naming and removing the ports keep Windows' COM name
+// database true.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "engine/tables.h"
+#include "frontend/console.h"
+#include "tests/unit/card_machine.h"
+
+namespace {
+
+const std::string kUsbPort = "USB\\VID_067B&PID_2303\\5&2A3B4C5D&0&2";
+const std::string kBluetoothPort = "BTHENUM\\{00001101-0000-1000-8000-00805F9B34FB}\\7&1&0";
+const std::string kFtdiPort = "FTDIBUS\\VID_0403+PID_6001+A50285BIA\\0000";
+
+// The card as install leaves it: its ports named COM7 to COM10 and claimed,
+// beside the onboard COM1.
+void AfterInstall(sim::Machine& m) {
+  card::NamePort(m, card::kOnboardPort, "COM1");
+  for (int child = 0; child < 4; ++child) {
+    card::NamePort(m, card::ChildId(child), "COM" + std::to_string(7 + child));
+  }
+  m.claimedComNumbers = {1, 7, 8, 9, 10};
+}
+
+// The ports' PortName values: MSR, VFD, Touch Screen, Serial Port C and the
+// onboard port, "-" where there is none.
+std::string PortNames(const sim::Machine& m) {
+  std::string names;
+  for (int child = 0; child <= 4; ++child) {
+    const std::string id = child < 4 ? card::ChildId(child) : card::kOnboardPort;
+    const sim::RegValue* name = m.FindValue(sim::DeviceParametersKey(id), "PortName");
+    names += (child ? " " : "") + (name ? name->data : "-");
+  }
+  return names;
+}
+
+struct ComCase {
+  const char* what;
+  void (*arrange)(sim::Machine&);
+  const char* mode;
+  int status;
+  std::string words;  // of the strict run's last line
+  std::set<DWORD> claimed;
+  std::string names;
+};
+
+// Runs each case plain and strict: both leave the same names and database
+// behind, and the database closed.
+void ExpectComCases(const std::vector<ComCase>& cases) {
+  for (const ComCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const bool strict : {false, true}) {
+      sim::Machine& m = card::MachineWithCard();
+      AfterInstall(m);
+      c.arrange(m);
+      std::vector<const char*> argv = {"qrvinst.exe", c.mode};
+      if (strict) argv.push_back("/strict");
+      testing::internal::CaptureStdout();
+      const int status = RunProgram(static_cast<int>(argv.size()), argv.data());
+      const std::string output = testing::internal::GetCapturedStdout();
+      EXPECT_EQ(status, strict ? c.status : 0);
+      if (strict) {
+        const std::string last = "Exit status " + std::to_string(c.status) + ": " + c.words + "\n";
+        EXPECT_EQ(output.substr(output.rfind("Exit status")), last);
+      }
+      EXPECT_EQ(m.claimedComNumbers, c.claimed);
+      EXPECT_EQ(PortNames(m), c.names);
+      EXPECT_EQ(m.OpenComDatabaseCount(), 0u);
+    }
+  }
+}
+
+void AsInstalled(sim::Machine&) {}
+
+TEST(ComNames, ReassignSkipsANameAnotherDeviceHolds) {
+  ExpectComCases({
+      {"the names after an install",
+       AsInstalled,
+       "r",
+       0,
+       "all four ports reassigned.",
+       {1, 3, 4, 5, 6},
+       "COM3 COM4 COM5 COM6 COM1"},
+      {"the onboard port holds COM3: the MSR port keeps COM7",
+       [](sim::Machine& m) {
+         card::NamePort(m, card::kOnboardPort, "COM3");
+         m.claimedComNumbers = {3, 7, 8, 9, 10};
+       },
+       "r",
+       1,
+       "reassign failed for MSR.",
+       {3, 4, 5, 6, 7},
+       "COM7 COM4 COM5 COM6 COM3"},
+      {"names are compared without case; look-alikes are other names",
+       [](sim::Machine& m) {
+         card::NamePort(m, card::kOnboardPort, "COM30");
+         for (const auto& [id, name] :
+              {std::pair{kUsbPort, "com4"}, {kBluetoothPort, "COM3x"}, {kFtdiPort, "COM03"}}) {
+           m.AddDevice(id, "*PORT", card::kPortsClass);
+           card::NamePort(m, id, name);
+         }
+         m.claimedComNumbers = {4, 7, 8, 9, 10, 30};
+       },
+       "r",
+       2,
+       "reassign failed for VFD.",
+       {3, 4, 5, 6, 8, 30},
+       "COM3 COM8 COM5 COM6 COM30"},
+      {"the card's own ports trade names",
+       [](sim::Machine& m) {
+         card::NamePort(m, card::ChildId(MsrPort), "COM4");
+         card::NamePort(m, card::ChildId(VfdPort), "COM3");
+         m.claimedComNumbers = {1, 3, 4, 9, 10};
+       },
+       "r",
+       0,
+       "all four ports reassigned.",
+       {1, 3, 4, 5, 6},
+       "COM3 COM4 COM5 COM6 COM1"},
+      {"a number another port still holds stays claimed",
+       [](sim::Machine& m) {
+         card::NamePort(m, card::ChildId(MsrPort), "COM1");
+         m.claimedComNumbers = {1, 8, 9, 10};
+       },
+       "r",
+       0,
+       "all four ports reassigned.",
+       {1, 3, 4, 5, 6},
+       "COM3 COM4 COM5 COM6 COM1"},
+  });
+}
+
+TEST(ComNames, UninstallGivesTheNumbersBack) {
+  ExpectComCases({
+      {"named ports, one with the highest number",
+       [](sim::Machine& m) {
+         card::NamePort(m, card::ChildId(MsrPort), "COM4096");
+         m.claimedComNumbers = {1, 4096, 8, 9, 10, 12};
+       },
+       "u",
+       0,
+       "uninstalled; 6 devices of the card removed.",
+       {1, 12},
+       "- - - - COM1"},
+      {"a number the onboard port also holds",
+       [](sim::Machine& m) { card::NamePort(m, card::kOnboardPort, "COM7"); },
+       "u",
+       0,
+       "uninstalled; 6 devices of the card removed.",
+       {1, 7},
+       "- - - - COM7"},
+  });
+}
+
+// Without the database the ports are named and removed all the same; only
+// a strict run's last line tells.
+TEST(ComNames, WithoutTheDatabaseThePortsAreStillNamedAndRemoved) {
+  const char* const note = " The COM name database was not updated.";
+  const auto closed = [](sim::Machine& m) { m.FailCall("ComDBOpen", 1, ERROR_ACCESS_DENIED); };
+  ExpectComCases({
+      {"reassign, no database",
+       closed,
+       "r",
+       0,
+       std::string("all four ports reassigned.") + note,
+       {1, 7, 8, 9, 10},
+       "COM3 COM4 COM5 COM6 COM1"},
+      {"reassign, no msports.dll",
+       [](sim::Machine& m) { m.MakeDllUnavailable("msports.dll"); },
+       "r",
+       0,
+       std::string("all four ports reassigned.") + note,
+       {1, 7, 8, 9, 10},
+       "COM3 COM4 COM5 COM6 COM1"},
+      {"reassign, a claim refused",
+       [](sim::Machine& m) { m.FailCall("ComDBClaimPort", 2, ERROR_CANTWRITE); },
+       "r",
+       0,
+       std::string("all four ports reassigned.") + note,
+       {1, 3, 5, 6},
+       "COM3 COM4 COM5 COM6 COM1"},
+      {"uninstall, no database",
+       closed,
+       "u",
+       0,
+       std::string("uninstalled; 6 devices of the card removed.") + note,
+       {1, 7, 8, 9, 10},
+       "- - - - COM1"},
+  });
+}
+
+// The database is shared by the whole system: one open per run, closed
+// before the pause. Each port's name is read once, not once per row.
+TEST(ComNames, TheDatabaseIsHeldOnlyWhileThePortsAreNamed) {
+  sim::Machine& m = card::MachineWithCard();
+  AfterInstall(m);
+  const char* const argv[] = {"qrvinst.exe", "r"};
+  testing::internal::CaptureStdout();
+  RunProgram(2, argv);
+  testing::internal::GetCapturedStdout();
+
+  std::vector<std::string> order;
+  for (const sim::Call& call : m.journal) {
+    if (call.function == "ComDBOpen" || call.function == "ComDBClose" || call.function == "Sleep") {
+      order.push_back(call.function);
+    }
+  }
+  EXPECT_EQ(order, (std::vector<std::string>{"ComDBOpen", "ComDBClose", "Sleep"}));
+  EXPECT_EQ(m.Calls("SetupDiOpenDevRegKey").size(), 5u);  // the onboard port and the four
+}
+
+}  // namespace
