@@ -54,6 +54,25 @@ TEST(Uninstall, RemovesOneCardAndLeavesEverythingElse) {
   EXPECT_TRUE(Present(m, kOtherMultiportSerial));
 }
 
+// Removing the base function, the multifunction device, takes its child
+// ports off the present list without uninstalling them: their keys would
+// stay behind for good, and the ports could no longer be removed.
+TEST(Uninstall, TheChildPortsGoBeforeTheFunctionThatEnumeratesThem) {
+  sim::Machine& m = card::MachineWithCard();
+  RunUninstall();
+  for (int child = 0; child < 4; ++child) {
+    EXPECT_FALSE(m.KeyExists(sim::EnumKey(card::ChildId(child)))) << child;
+  }
+
+  // The other way round leaves them behind.
+  sim::Machine& m2 = card::MachineWithCard();
+  PortInstaller installer;
+  installer.RemoveParentDevices();
+  installer.RemoveChildDevices();
+  EXPECT_TRUE(m2.KeyExists(sim::EnumKey(card::ChildId(0))));
+  EXPECT_FALSE(m2.FindDevice(card::ChildId(0))->present);
+}
+
 TEST(Uninstall, RemovesTwoCards) {
   sim::Machine& m = card::MachineWithCard();
   card::AddCard(m, '1');
