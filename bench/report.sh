@@ -101,13 +101,14 @@ extras=$(for devices in "${DEVICES[@]}"; do extra "$devices"; done |
 extra_growth=$(($(extra "$LAST") - $(extra "$FIRST")))
 if ((${extra_growth#-} <= 20 || ${extra_growth#-} * 10 <= ABOVE_CPU[$LAST,r])); then
   extra_verdict="a fixed cost, the same within the noise on every machine (reading two
-more INF classes, loading newdev.dll and writing the four ports' names).
-The program adds nothing measurable per device to the setup-API calls it
-must make."
+more INF classes, loading newdev.dll and msports.dll and writing the four
+ports' names). The program adds nothing measurable per device to the
+setup-API calls it must make, reading every port's name included."
 else
   extra_verdict="$extra_growth ms more with $(grouped "$LAST") devices than on the card
-alone, more than a tenth of \`r\`'s cost there: by these figures the program
-adds something per device to the calls it must make."
+alone, more than a tenth of \`r\`'s cost there: what the program adds per
+device is reading each port's name once, three registry calls a device, to
+find a name that another device already holds."
 fi
 
 cat << TEXT
@@ -166,17 +167,18 @@ alone and $(grouped "$MIDDLE") devices; every run's figures are listed at the en
 
 What the program itself does grows linearly: whatever the machine,
 install makes the same six driver-update calls, \`r\` takes one snapshot of
-the ports-class devices and walks it once per child port (four times), and
-\`u\` takes that snapshot, walks it once and opens four snapshots of the
-card's two function classes. Each call then costs Wine time for the
+the ports-class devices, walks it once reading every port's name and then
+once per child port (five times in all), and \`u\` takes that snapshot,
+walks it twice (the names, then the removals) and opens four snapshots of
+the card's two function classes. Each call then costs Wine time for the
 devices it looks through, and that is where growth beyond linear arises:
 
 - Wine's \`SetupDiEnumDeviceInfo\` finds the device at an index by stepping
   from the start of the set, so one walk over a set grows with the square
   of its size. While this benchmark was written, a version of the probe
   that timed its own calls measured one walk at 0.3 ms over 500 devices,
-  1.3 ms over 1,000 and 4.6 ms over 2,000: \`r\`'s four walks cost about
-  5 ms with 1,000 devices, too little to show in these figures.
+  1.3 ms over 1,000 and 4.6 ms over 2,000: \`r\`'s five walks cost about
+  7 ms with 1,000 devices, too little to show in these figures.
 - Building a device set costs Wine more per device the more devices there
   are. The same probe took about 0.18 ms per device for the snapshot of
   250 devices, 0.22 ms of 1,000, 0.28 ms of 2,000 and 0.33 ms of 3,000: a
