@@ -1,7 +1,9 @@
 # The release zip, made by CPack: qrvinst.exe and qrvinst64.exe as
 # scripts/package.sh leaves them in <build>/files (built, and signed when it
-# was given a certificate), README.txt made from README.md, and SHA256SUMS
-# of the three, all at the top of the zip.
+# was given a certificate), the deployment kit (deploy/qrvdeploy.cmd, with
+# CRLF line ends for cmd.exe, and the Ansible playbook as
+# ansible/qrvinst.yml), README.txt made from README.md, and SHA256SUMS of
+# them all, at the top of the zip.
 #
 # The same files give the same zip: its entries are sorted and dated at the
 # last commit (or SOURCE_DATE_EPOCH, where set), in UTC. CMake before 4.3
@@ -13,6 +15,18 @@ set(files ${CMAKE_BINARY_DIR}/files)
 set(exes ${files}/qrvinst.exe ${files}/qrvinst64.exe)
 set(guide ${files}/README.txt)
 set(sums ${files}/SHA256SUMS)
+set(deploy_script ${files}/qrvdeploy.cmd)
+set(playbook ${files}/ansible/qrvinst.yml)
+
+# cmd.exe reads a batch file by CRLF lines, whatever line ends the checkout
+# gave deploy/qrvdeploy.cmd. scripts/package.sh configures this build anew
+# for every release, and a change to the script configures it again.
+file(READ ${CMAKE_SOURCE_DIR}/deploy/qrvdeploy.cmd script)
+string(REPLACE "\r\n" "\n" script "${script}")
+string(REPLACE "\n" "\r\n" script "${script}")
+set(script_crlf ${CMAKE_BINARY_DIR}/qrvdeploy.cmd)
+file(WRITE ${script_crlf} "${script}")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS deploy/qrvdeploy.cmd)
 
 add_custom_command(
   OUTPUT ${guide}
@@ -23,16 +37,24 @@ add_custom_command(
   COMMENT "Writing README.txt from README.md"
   VERBATIM)
 add_custom_command(
+  OUTPUT ${deploy_script} ${playbook}
+  COMMAND ${CMAKE_COMMAND} -E copy ${script_crlf} ${deploy_script}
+  COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/deploy/ansible/qrvinst.yml ${playbook}
+  DEPENDS ${script_crlf} deploy/ansible/qrvinst.yml
+  COMMENT "Copying the deployment kit"
+  VERBATIM)
+add_custom_command(
   OUTPUT ${sums}
-  COMMAND sh -c "sha256sum qrvinst.exe qrvinst64.exe README.txt > SHA256SUMS"
+  COMMAND sh -c "sha256sum qrvinst.exe qrvinst64.exe qrvdeploy.cmd ansible/qrvinst.yml README.txt > SHA256SUMS"
   WORKING_DIRECTORY ${files}
-  DEPENDS ${exes} ${guide}
+  DEPENDS ${exes} ${guide} ${deploy_script} ${playbook}
   COMMENT "Summing the files of the release"
   VERBATIM)
 add_custom_target(release_files ALL DEPENDS ${sums})
 
 install(PROGRAMS ${exes} DESTINATION . COMPONENT release)
-install(FILES ${guide} ${sums} DESTINATION . COMPONENT release)
+install(FILES ${deploy_script} ${guide} ${sums} DESTINATION . COMPONENT release)
+install(FILES ${playbook} DESTINATION ansible COMPONENT release)
 
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
   set(epoch $ENV{SOURCE_DATE_EPOCH})
