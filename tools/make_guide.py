@@ -5,8 +5,8 @@ The guide is the part of README.md between the lines
 "<!-- README.txt from here -->" and "<!-- README.txt to here -->", under the
 README's title and the version, turned into plain ASCII text with CRLF line
 ends for Notepad: headings underlined, code blocks indented, tables as
-lists, inline marks dropped. Whatever section is added between the marks is
-in the guide too.
+lists, inline marks dropped, a link to a file of the repository reduced to
+its text. Whatever section is added between the marks is in the guide too.
 
 Each source file given with --texts holds texts the program prints, as C++
 string literals. Every piece of them (a literal split at its line feeds,
@@ -55,6 +55,9 @@ def inline(text):
             out.append(f'"{code}"' if " " in code or len(code) == 1 else code)
             continue
         part = re.sub(r"\[([^\]]*)\]\(#[^)]*\)", r"\1", part)  # a link within the text
+        # A link to a file of the repository: its text alone, which names the
+        # file as it lies in the release zip; the guide has no repository.
+        part = re.sub(r"\[([^\]]*)\]\((?![a-z]+:)[^)]*\)", r"\1", part)
         part = re.sub(r"\[([^\]]*)\]\(([^)]*)\)", r"\1 (\2)", part)
         part = re.sub(r"(\*\*|__)(.+?)\1", r"\2", part)
         part = re.sub(r"(?<![\w*])[*_](\S(?:.*?\S)?)[*_](?![\w*])", r"\1", part)
