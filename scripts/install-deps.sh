@@ -6,7 +6,8 @@
 # installed; it fails if anything is still missing afterwards. The 32-bit
 # loader is installed on every host, also where the kernel will not run it.
 # The release and its tests need osslsigncode (Debian 12's own 2.5 will do),
-# openssl and unzip.
+# openssl and unzip; the checks of its Ansible playbook need Debian's
+# ansible-lint and ansible, which brings the ansible.windows collection.
 set -euo pipefail
 
 have() { command -v "$1" >/dev/null 2>&1; }
@@ -27,7 +28,9 @@ have wrestool && have icotool || packages+=(icoutils)
 have wine || packages+=(wine)
 installed wine32:i386 || packages+=(wine32:i386)
 installed wine64 || packages+=(wine64)
-for tool in osslsigncode openssl unzip; do have "$tool" || packages+=("$tool"); done
+for tool in osslsigncode openssl unzip ansible-lint; do have "$tool" || packages+=("$tool"); done
+windows_collection=/usr/lib/python3/dist-packages/ansible_collections/ansible/windows
+[ -d "$windows_collection" ] || packages+=(ansible)
 
 if [ ${#packages[@]} -gt 0 ]; then
   echo "Installing: ${packages[*]}"
@@ -44,11 +47,12 @@ fi
 missing=()
 for tool in cmake ninja g++ python3 i686-w64-mingw32-g++ i686-w64-mingw32-windres \
   x86_64-w64-mingw32-g++ x86_64-w64-mingw32-windres wine wrestool icotool \
-  osslsigncode openssl unzip clang-tidy cppcheck; do
+  osslsigncode openssl unzip clang-tidy cppcheck ansible-playbook ansible-lint; do
   have "$tool" || missing+=("$tool")
 done
 [ -f /usr/include/gtest/gtest.h ] || missing+=(GoogleTest)
 installed wine32:i386 || missing+=(wine32:i386)
+[ -d "$windows_collection" ] || missing+=("the ansible.windows collection")
 for file in /usr/lib/wine/wine /usr/lib/wine/wine64 /usr/lib/wine/wineserver64; do
   [ -x "$file" ] || missing+=("$file")
 done

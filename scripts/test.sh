@@ -18,6 +18,13 @@ cmake --preset host
 cmake --build --preset host
 # Static analysis of the program's own sources: any finding fails.
 bash scripts/lint.sh
+# The release's Ansible playbook: ansible-lint's production profile, where
+# a warning fails too, and Ansible's own syntax check.
+ansible-lint --offline --profile production --strict --nocolor deploy/ansible/qrvinst.yml
+inventory=$(mktemp)
+printf '[qrv_terminals]\nterminal\n' > "$inventory"
+ansible-playbook --syntax-check -i "$inventory" deploy/ansible/qrvinst.yml
+rm -f "$inventory"
 ctest --preset host
 
 cmake --preset win32
