@@ -1,0 +1,216 @@
+#!/bin/bash
+# The deployment kit of the release zip: the zip holds qrvdeploy.cmd (with
+# CRLF line ends) beside the exes and ansible/qrvinst.yml, all summed in
+# SHA256SUMS. Unpacked into "C:\QRV package" of a 64-bit prefix holding the
+# card, with the card's INF files only in the package's inf folder as IT
+# staff add them, qrvdeploy.cmd run by cmd.exe
+#   - refuses, running nothing: without an inf folder (1603), on Windows for
+#     another processor (1), with an argument it does not take (87);
+#   - installs (0): the INF files are then in C:\windows\inf and the card's
+#     devices have their drivers;
+#   - with r names the ports COM3 to COM6 (0), and with one port's key
+#     missing exits with that port's bit;
+#   - with u removes the card (0);
+#   - from the package folder as its current folder, as deployment tools
+#     start it, and from another one by its full path;
+# and %ProgramData%\qrvinst\qrvinst.log holds every run: a line with the
+# date, the time, the computer and the command, then what the run showed.
+#
+# Usage: deploy_test.sh <build folder of package.reproducible> system32|syswow64
+# The second argument names the cmd.exe that runs qrvdeploy.cmd: the 64-bit
+# one, or the 32-bit one that a 32-bit deployment agent starts, for which it
+# must still pick qrvinst64.exe. Where no 32-bit program can run, that case
+# is not run: the test says so and exits with 77, which ctest reports as
+# skipped. The environment is that of the win64 build's end-to-end tests;
+# lib.sh's exe under test is the build's qrvinst64.exe, which
+# package.reproducible found the same as the zip's.
+
+# The helpers take optional arguments the test leaves out.
+# shellcheck source-path=SCRIPTDIR/../e2e disable=SC2119
+source "$(dirname "$0")/../e2e/lib.sh"
+package_build=$1 cmd_kind=$2
+repo=$(cd "$(dirname "$0")/../.." && pwd)
+
+case $cmd_kind in
+  system32) ;;
+  syswow64)
+    if ! qrv_wine_runs "$QRV_WINE32"; then
+      [[ -e $QRV_WINE32 ]] || e2e_fail "$QRV_WINE32 is missing (bash scripts/install-deps.sh)"
+      echo "NOT RUN: qrvdeploy.cmd started by the 32-bit C:\\windows\\syswow64\\cmd.exe: this host runs no 32-bit Windows program: $QRV_WINE_REFUSAL"
+      exit 77
+    fi
+    ;;
+  *) e2e_fail "the second argument is '$cmd_kind', not system32 or syswow64" ;;
+esac
+cmd="C:\\windows\\$cmd_kind\\cmd.exe"
+for tool in unzip sha256sum; do
+  command -v "$tool" > /dev/null || e2e_fail "$tool is missing"
+done
+
+e2e_begin "deploy_$cmd_kind"
+cmd_exe=$WINEPREFIX/drive_c/windows/$cmd_kind/cmd.exe
+
+# ---- the zip --------------------------------------------------------------
+
+zips=("$package_build"/release/qrvinst-*.zip)
+[[ ${#zips[@]} == 1 && -f ${zips[0]} ]] || e2e_fail "not one zip in $package_build/release"
+package=$WINEPREFIX/drive_c/QRV\ package
+mkdir "$package"
+unzip -q -d "$package" "${zips[0]}"
+(cd "$package" && find . -type f -printf '%P\n' | sort) > "$E2E_DIR/files"
+expect_output "$E2E_DIR/files" 'README.txt
+SHA256SUMS
+ansible/qrvinst.yml
+qrvdeploy.cmd
+qrvinst.exe
+qrvinst64.exe
+'
+(cd "$package" && sha256sum -c SHA256SUMS) > "$E2E_DIR/sums" ||
+  e2e_fail "sha256sum -c SHA256SUMS fails in the zip: $(grep -v ': OK$' "$E2E_DIR/sums")"
+sed 's/: OK$//' "$E2E_DIR/sums" | sort > "$E2E_DIR/summed"
+grep -vx SHA256SUMS "$E2E_DIR/files" | cmp -s - "$E2E_DIR/summed" ||
+  e2e_fail "SHA256SUMS does not sum exactly the other files of the zip: $(tr '\n' ' ' < "$E2E_DIR/summed")"
+grep -qv $'\r$' "$package/qrvdeploy.cmd" && e2e_fail "qrvdeploy.cmd has lines without CRLF ends"
+tr -d '\r' < "$package/qrvdeploy.cmd" | cmp -s - "$repo/deploy/qrvdeploy.cmd" ||
+  e2e_fail "qrvdeploy.cmd in the zip is not deploy/qrvdeploy.cmd with CRLF line ends"
+cmp -s "$package/ansible/qrvinst.yml" "$repo/deploy/ansible/qrvinst.yml" ||
+  e2e_fail "ansible/qrvinst.yml in the zip is not deploy/ansible/qrvinst.yml"
+
+# ---- the machine ----------------------------------------------------------
+
+provision_card
+provision_onboard_port
+# The card's INF files only in the package, where IT staff put them.
+mkdir "$package/inf"
+for inf in 7310-zz5.inf qrvbased.inf qrvports.inf; do
+  mv "$WINEPREFIX/drive_c/windows/inf/$inf" "$package/inf/"
+done
+
+# The premise of the 32-bit case: Windows shows a 32-bit program on 64-bit
+# Windows as x86, and the machine's processor in PROCESSOR_ARCHITEW6432.
+printf '@echo %%PROCESSOR_ARCHITECTURE%% [%%PROCESSOR_ARCHITEW6432%%] %%COMPUTERNAME%%\r\n' \
+  > "$WINEPREFIX/drive_c/probe.cmd"
+_e2e_wine probe run "$cmd" /c 'C:\probe.cmd' > "$E2E_DIR/probe"
+read -r arch w6432 computer < "$E2E_DIR/probe"
+expected='AMD64,[]'
+[[ $cmd_kind == system32 ]] || expected='x86,[AMD64]'
+[[ $arch,$w6432 == "$expected" && -n $computer ]] ||
+  e2e_fail "$cmd sees the processor as '$arch $w6432', not '${expected/,/ }'"
+
+# deploy <name> <current folder> <qrvdeploy.cmd as cmd is given it> [arg]:
+# runs it with the cmd.exe under test; what it showed, without CRs, goes to
+# E2E_DIR/<name>, and E2E_STATUS is its exit status. The runs are recorded
+# for the check of the log.
+runs=() commands=()
+deploy() {
+  E2E_STICK=$2 _e2e_run deploy "$cmd_exe" /c "${@:3}" > "$E2E_DIR/$1"
+  runs+=("$E2E_DIR/$1")
+  commands+=("\"C:\\QRV package\\qrvdeploy.cmd\"${4:+ $4}")
+}
+# expect_strict_output <file> <its lines but the last> <status>: the last
+# line gives the status; the text after it is the exe's to choose.
+expect_strict_output() {
+  head -n -1 "$1" > "$1.head"
+  expect_output "$1.head" "$2"
+  local last
+  last=$(tail -n 1 "$1")
+  [[ $last == "Exit status $3: "?* ]] || e2e_fail "the last line of $1 is '$last', not 'Exit status $3: ...'"
+}
+# The show line of child port <0-3> named <name> (<COM>).
+named_port() {
+  printf '%s | present | driver | name "QRV 7310-zz5 %s (%s)" | PortName REG_SZ 5 "%s"\n' \
+    "$(card_child_id "$1")" "$2" "$3" "$3"
+}
+untouched() {
+  mapfile -t states < <(card_states "present | no driver | no name | no PortName")
+  expect_states "${states[@]}" "$(onboard_port_state)"
+  local inf
+  for inf in 7310-zz5.inf qrvbased.inf qrvports.inf; do
+    [[ ! -e $WINEPREFIX/drive_c/windows/inf/$inf ]] || e2e_fail "$1 copied $inf into C:\\windows\\inf"
+  done
+}
+away="$E2E_DIR"
+quoted='C:\QRV package\qrvdeploy.cmd'
+
+# ---- runs that change nothing ---------------------------------------------
+
+mv "$package/inf" "$package/inf.away"
+deploy no_inf "$package" qrvdeploy.cmd
+expect_status 1603
+expect_output "$E2E_DIR/no_inf" 'qrvdeploy.cmd: there is no inf folder in C:\QRV package\ to copy into C:\windows\inf; nothing was run.
+'
+untouched "qrvdeploy.cmd without an inf folder"
+mv "$package/inf.away" "$package/inf"
+
+# A 32-bit program on 64-bit Windows for ARM processors, as Windows shows it.
+printf '@set PROCESSOR_ARCHITECTURE=x86\r\n@set PROCESSOR_ARCHITEW6432=ARM64\r\n@call "%s"\r\n@exit /b %%ERRORLEVEL%%\r\n' \
+  "$quoted" > "$package/arm64.cmd"
+deploy arm64 "$package" arm64.cmd
+expect_status 1
+expect_output "$E2E_DIR/arm64" 'qrvdeploy.cmd: this Windows is for ARM64 processors, not x86 or x64; nothing was run.
+'
+untouched "qrvdeploy.cmd on Windows for ARM64"
+rm "$package/arm64.cmd"
+
+deploy bad_argument "$away" "$quoted" R
+expect_status 87
+expect_output "$E2E_DIR/bad_argument" 'qrvdeploy.cmd: R is not an argument it takes (none, r or u); nothing was run.
+'
+untouched "qrvdeploy.cmd R"
+
+# ---- install, name the ports, remove the card -----------------------------
+
+deploy install "$package" qrvdeploy.cmd
+expect_status 0
+expect_output "$E2E_DIR/install" "qrvdeploy.cmd: copied the files of C:\\QRV package\\inf into C:\\windows\\inf.
+${BANNER}Installing 7310-zz5 PCI Serial Port Drivers -  [ OK ]
+Exit status 0: installed.
+"
+for inf in 7310-zz5.inf qrvbased.inf qrvports.inf; do
+  cmp -s "$E2E_INF_DIR/$inf" "$WINEPREFIX/drive_c/windows/inf/$inf" ||
+    e2e_fail "$inf is not in C:\\windows\\inf as in the package"
+done
+mapfile -t states < <(card_states "present | driver | no name | no PortName")
+expect_states "${states[@]}" "$(onboard_port_state)"
+
+deploy reassign "$away" "$quoted" r
+expect_status 0
+expect_strict_output "$E2E_DIR/reassign" "${BANNER}${REASSIGNED_ALL}" 0
+expect_states "$(named_port 0 'MSR Port' COM3)" "$(named_port 1 'VFD Port' COM4)" \
+  "$(named_port 2 'Touch Screen' COM5)" "$(named_port 3 'Serial Port C' COM6)" \
+  "$(onboard_port_state)"
+
+_e2e_reg delete "HKLM\\SYSTEM\\CurrentControlSet\\Enum\\$(card_child_id 1)\\Device Parameters" /f
+deploy reassign_missing_key "$away" "$quoted" r
+expect_status 2
+expect_strict_output "$E2E_DIR/reassign_missing_key" "${BANNER}Reassigning MSR COM Port - [ OK ] 
+Reassigning VFD COM Port - [ FAILED ]
+Reassigning Touch Screen COM Port - [ OK ] 
+Reassigning Serial Port C COM Port - [ OK ] 
+" 2
+expect_state "$(card_child_id 1)" \
+  "$(card_child_id 1) | present | driver | name \"QRV 7310-zz5 VFD Port (COM4)\" | no Device Parameters"
+
+deploy uninstall "$package" qrvdeploy.cmd u
+expect_status 0
+expect_strict_output "$E2E_DIR/uninstall" "${BANNER}Uninstalling 7310-zz5 PCI Serial Port Drivers -  [ OK ] 
+" 0
+mapfile -t states < <(card_states absent)
+expect_states "${states[@]}" "$(onboard_port_state)"
+
+# ---- the log ---------------------------------------------------------------
+
+logs=$WINEPREFIX/drive_c/ProgramData/qrvinst
+[[ -f $logs/qrvinst.log ]] || e2e_fail "there is no C:\\ProgramData\\qrvinst\\qrvinst.log"
+[[ ! -e $logs/qrvdeploy.out ]] || e2e_fail "qrvdeploy.cmd left C:\\ProgramData\\qrvinst\\qrvdeploy.out behind"
+# Each run's header, its date and time in the machine's format, stands as
+# HEADER <command>; after it comes what the run showed.
+for n in "${!runs[@]}"; do
+  printf 'HEADER %s\n' "${commands[$n]}"
+  cat "${runs[$n]}"
+done > "$E2E_DIR/log.expected"
+perl -pe 's/\r\n\z/\n/; s/^\S*\d\S*(?: \S+)? +\d{1,2}:\d\d\S*(?: [AP]M)? \Q'"$computer"'\E (?=")/HEADER /' \
+  "$logs/qrvinst.log" > "$E2E_DIR/log"
+expect_output "$E2E_DIR/log" < "$E2E_DIR/log.expected"
+e2e_log "the log of the runs, C:\\ProgramData\\qrvinst\\qrvinst.log:"
+perl -pe 's/\r\n\z/\n/' "$logs/qrvinst.log" >&2
