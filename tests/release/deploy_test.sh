@@ -78,6 +78,14 @@ cmp -s "$package/ansible/qrvinst.yml" "$repo/deploy/ansible/qrvinst.yml" ||
 
 # ---- the machine ----------------------------------------------------------
 
+# On Windows the desktop's process runs all the time. Wine starts it, as
+# explorer.exe /desktop, for the first program that needs the desktop and
+# ends it two seconds after the last such program; started for
+# qrvinst64.exe, it would inherit the exe's output file, which
+# qrvdeploy.cmd then could not read. start.exe waiting for a long ping keeps
+# the desktop in use from here to the end, where the test ends Wine's
+# server and with it every program of the prefix.
+"$E2E_WINE" 'C:\windows\system32\start.exe' /wait /b ping -n 600 127.0.0.1 > /dev/null 2>&1 &
 provision_card
 provision_onboard_port
 # The card's INF files only in the package, where IT staff put them.
