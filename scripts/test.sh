@@ -39,7 +39,7 @@ fi
 not_run=
 if ! qrv_wine_runs "$QRV_WINE32"; then
   [[ ${QRV_SIMULATE_I386_REFUSED:-} == 1 ]] && QRV_WINE_REFUSAL+=" (simulated)"
-  not_run="NOT RUN: qrvinst.exe (32-bit) could not be executed on this host, whose kernel refuses i386 code: $QRV_WINE_REFUSAL. It was built and its static checks ran; its end-to-end tests and the WOW64 test did not."
+  not_run="NOT RUN: qrvinst.exe (32-bit) could not be executed on this host, whose kernel refuses i386 code: $QRV_WINE_REFUSAL. It was built and its static checks ran; its end-to-end tests, the WOW64 test and the deployment kit's run by the 32-bit cmd.exe did not."
   echo "$not_run"
 fi
 
