@@ -12,33 +12,34 @@ const BYTE* AsBytes(const char* text) { return reinterpret_cast<const BYTE*>(tex
 // the buffer passed is a NUL, from which Windows stores a terminated string.
 DWORD LengthOf(const char* text) { return static_cast<DWORD>(std::strlen(text)); }
 
-// Whether an instance ID names a device of the given device ID: the ID, then
-// a backslash and the instance part. Windows compares device IDs without
-// regard to case.
-bool IsInstanceOf(const char* id, const char* deviceId) {
+// The rest of a text that begins with a prefix in any letter case, or null.
+// Windows compares device IDs and device names without regard to case.
+const char* AfterPrefix(const char* text, const char* prefix) {
   const auto upper = [](char c) {
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
   };
-  std::size_t i = 0;
-  for (; deviceId[i] != '\0'; ++i) {
-    if (upper(id[i]) != upper(deviceId[i])) return false;
+  for (; *prefix != '\0'; ++prefix, ++text) {
+    if (upper(*text) != upper(*prefix)) return nullptr;
   }
-  return id[i] == '\\';
+  return text;
+}
+
+// Whether an instance ID names a device of the given device ID: the ID, then
+// a backslash and the instance part.
+bool IsInstanceOf(const char* id, const char* deviceId) {
+  const char* rest = AfterPrefix(id, deviceId);
+  return rest != nullptr && *rest == '\\';
 }
 
 // The COM number of a port name: n for "COM<n>" in any letter case, with n
-// from 1 to 4096 written without leading zeros; 0 for any other name. Names
-// are compared as Windows compares device names, without regard to case.
+// from 1 to 4096 written without leading zeros; 0 for any other name.
 DWORD ComNumberOf(const char* name) {
-  const auto upper = [](char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-  };
-  if (upper(name[0]) != 'C' || upper(name[1]) != 'O' || upper(name[2]) != 'M') return 0;
-  if (name[3] < '1' || name[3] > '9') return 0;
+  const char* digits = AfterPrefix(name, "COM");
+  if (digits == nullptr || *digits < '1' || *digits > '9') return 0;
   DWORD number = 0;
-  for (const char* digit = name + 3; *digit != '\0'; ++digit) {
-    if (*digit < '0' || *digit > '9') return 0;
-    number = number * 10 + static_cast<DWORD>(*digit - '0');
+  for (; *digits != '\0'; ++digits) {
+    if (*digits < '0' || *digits > '9') return 0;
+    number = number * 10 + static_cast<DWORD>(*digits - '0');
     if (number > COMDB_MAX_PORTS_ARBITRATED) return 0;
   }
   return number;
