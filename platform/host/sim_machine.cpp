@@ -129,6 +129,13 @@ Device* RecordDevice(HDEVINFO set, PSP_DEVINFO_DATA record) {
   return nullptr;
 }
 
+// A new handle to an existing key.
+HKEY OpenKey(const std::string& path) {
+  const std::size_t handle = M().nextKey++;
+  M().openKeys[handle] = M().registry.find(path)->first;
+  return reinterpret_cast<HKEY>(kKeyBase + handle);
+}
+
 // An open key's path, or null.
 const std::string* OpenKeyPath(HKEY key) {
   const auto open = M().openKeys.find(reinterpret_cast<std::uintptr_t>(key) - kKeyBase);
@@ -139,6 +146,11 @@ const std::string* OpenKeyPath(HKEY key) {
 bool IsOpenComDatabase(HCOMDB database) {
   return M().openComDatabases.count(reinterpret_cast<std::uintptr_t>(database) -
                                     kComDatabaseBase) != 0;
+}
+
+// Whether a claim or release names an open database and a number it holds.
+bool Arbitrates(HCOMDB database, DWORD comNumber) {
+  return IsOpenComDatabase(database) && comNumber != 0 && comNumber <= COMDB_MAX_PORTS_ARBITRATED;
 }
 
 bool HasHardwareId(const Device& device, const char* hardwareId) {
@@ -418,10 +430,8 @@ HKEY SetupDiOpenDevRegKey(HDEVINFO set, PSP_DEVINFO_DATA record, DWORD scope, DW
     Fail(ERROR_KEY_DOES_NOT_EXIST);
     return invalid;
   }
-  const std::size_t handle = M().nextKey++;
-  M().openKeys[handle] = M().registry.find(path)->first;
   Succeed();
-  return reinterpret_cast<HKEY>(sim::kKeyBase + handle);
+  return sim::OpenKey(path);
 }
 
 // newdev
@@ -464,9 +474,7 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY 
   if (key != HKEY_LOCAL_MACHINE) return ERROR_INVALID_HANDLE;
   if (!subKey || !result) return ERROR_INVALID_PARAMETER;
   if (!M().KeyExists(subKey)) return ERROR_FILE_NOT_FOUND;
-  const std::size_t handle = M().nextKey++;
-  M().openKeys[handle] = M().registry.find(subKey)->first;
-  *result = reinterpret_cast<HKEY>(sim::kKeyBase + handle);
+  *result = sim::OpenKey(subKey);
   return ERROR_SUCCESS;
 }
 
@@ -551,10 +559,7 @@ LONG ComDBClaimPort(HCOMDB database, DWORD comNumber, BOOL forceClaim, PBOOL for
                              sim::Number(static_cast<DWORD>(forceClaim)), sim::Pointer(forced)})) {
     return static_cast<LONG>(*fault);
   }
-  if (!sim::IsOpenComDatabase(database) || comNumber == 0 ||
-      comNumber > COMDB_MAX_PORTS_ARBITRATED) {
-    return ERROR_INVALID_PARAMETER;
-  }
+  if (!sim::Arbitrates(database, comNumber)) return ERROR_INVALID_PARAMETER;
   const bool inUse = M().claimedComNumbers.count(comNumber) != 0;
   if (forced) *forced = FALSE;
   if (inUse && !forceClaim) return ERROR_SHARING_VIOLATION;
@@ -567,10 +572,7 @@ LONG ComDBReleasePort(HCOMDB database, DWORD comNumber) {
   if (const auto fault =
           Enter("ComDBReleasePort", {sim::ComDatabaseName(database), sim::Number(comNumber)}))
     return static_cast<LONG>(*fault);
-  if (!sim::IsOpenComDatabase(database) || comNumber == 0 ||
-      comNumber > COMDB_MAX_PORTS_ARBITRATED) {
-    return ERROR_INVALID_PARAMETER;
-  }
+  if (!sim::Arbitrates(database, comNumber)) return ERROR_INVALID_PARAMETER;
   M().claimedComNumbers.erase(comNumber);
   return ERROR_SUCCESS;
 }

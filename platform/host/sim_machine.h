@@ -1,8 +1,8 @@
 // The simulated Windows machine behind the host stand-in: present devices,
-// registry keys, INF files, the Windows directory and the COM port database. Tests set it up,
-// run the program's code against it and inspect what it did. Every platform
-// call is recorded with its arguments, and any call can be told to fail.
-// It follows what Windows documents for each call.
+// registry keys, INF files, the Windows directory and the COM port
+// database. Tests set it up, run the program's code against it and inspect
+// what it did. Every platform call is recorded with its arguments, and any
+// call can be told to fail. It follows what Windows documents for each call.
 #pragma once
 
 #include <cstddef>
