@@ -3,7 +3,6 @@
 // database true.
 #include <gtest/gtest.h>
 
-#include <set>
 #include <string>
 #include <vector>
 
@@ -39,14 +38,20 @@ std::string PortNames(const sim::Machine& m) {
   return names;
 }
 
+// The database afterwards and the ports' names, as "<claimed numbers> |
+// <PortNames>", e.g. "1 3 4 5 6 | COM3 COM4 COM5 COM6 COM1".
+std::string After(const sim::Machine& m) {
+  std::string after;
+  for (const DWORD number : m.claimedComNumbers) after += std::to_string(number) + " ";
+  return after + "| " + PortNames(m);
+}
+
 struct ComCase {
   const char* what;
   void (*arrange)(sim::Machine&);
   const char* mode;
-  int status;
-  std::string words;  // of the strict run's last line
-  std::set<DWORD> claimed;
-  std::string names;
+  std::string last;   // the strict run's last line after "Exit status ": "<status>: <words>"
+  std::string after;  // as After gives it
 };
 
 // Runs each case plain and strict: both leave the same names and database
@@ -63,13 +68,11 @@ void ExpectComCases(const std::vector<ComCase>& cases) {
       testing::internal::CaptureStdout();
       const int status = RunProgram(static_cast<int>(argv.size()), argv.data());
       const std::string output = testing::internal::GetCapturedStdout();
-      EXPECT_EQ(status, strict ? c.status : 0);
+      EXPECT_EQ(status, strict ? std::stoi(c.last) : 0);
       if (strict) {
-        const std::string last = "Exit status " + std::to_string(c.status) + ": " + c.words + "\n";
-        EXPECT_EQ(output.substr(output.rfind("Exit status")), last);
+        EXPECT_EQ(output.substr(output.rfind("Exit status")), "Exit status " + c.last + "\n");
       }
-      EXPECT_EQ(m.claimedComNumbers, c.claimed);
-      EXPECT_EQ(PortNames(m), c.names);
+      EXPECT_EQ(After(m), c.after);
       EXPECT_EQ(m.OpenComDatabaseCount(), 0u);
     }
   }
@@ -77,120 +80,81 @@ void ExpectComCases(const std::vector<ComCase>& cases) {
 
 void AsInstalled(sim::Machine&) {}
 
+void OnboardHoldsCom3(sim::Machine& m) {
+  card::NamePort(m, card::kOnboardPort, "COM3");
+  m.claimedComNumbers = {3, 7, 8, 9, 10};
+}
+
+// Other devices named COM30, com4, COM3x and COM03.
+void LookAlikes(sim::Machine& m) {
+  card::NamePort(m, card::kOnboardPort, "COM30");
+  for (const auto& [id, name] :
+       {std::pair{kUsbPort, "com4"}, {kBluetoothPort, "COM3x"}, {kFtdiPort, "COM03"}}) {
+    m.AddDevice(id, "*PORT", card::kPortsClass);
+    card::NamePort(m, id, name);
+  }
+  m.claimedComNumbers = {4, 7, 8, 9, 10, 30};
+}
+
+void OwnPortsSwapped(sim::Machine& m) {
+  card::NamePort(m, card::ChildId(MsrPort), "COM4");
+  card::NamePort(m, card::ChildId(VfdPort), "COM3");
+  m.claimedComNumbers = {1, 3, 4, 9, 10};
+}
+
+void MsrSharesCom1(sim::Machine& m) {
+  card::NamePort(m, card::ChildId(MsrPort), "COM1");
+  m.claimedComNumbers = {1, 8, 9, 10};
+}
+
+void MsrHoldsCom4096(sim::Machine& m) {
+  card::NamePort(m, card::ChildId(MsrPort), "COM4096");
+  m.claimedComNumbers = {1, 4096, 8, 9, 10, 12};
+}
+
+void OnboardSharesCom7(sim::Machine& m) { card::NamePort(m, card::kOnboardPort, "COM7"); }
+
+void DatabaseClosed(sim::Machine& m) { m.FailCall("ComDBOpen", 1, ERROR_ACCESS_DENIED); }
+void NoMsports(sim::Machine& m) { m.MakeDllUnavailable("msports.dll"); }
+void SecondClaimRefused(sim::Machine& m) { m.FailCall("ComDBClaimPort", 2, ERROR_CANTWRITE); }
+
 TEST(ComNames, ReassignSkipsANameAnotherDeviceHolds) {
   ExpectComCases({
-      {"the names after an install",
-       AsInstalled,
-       "r",
-       0,
-       "all four ports reassigned.",
-       {1, 3, 4, 5, 6},
-       "COM3 COM4 COM5 COM6 COM1"},
-      {"the onboard port holds COM3: the MSR port keeps COM7",
-       [](sim::Machine& m) {
-         card::NamePort(m, card::kOnboardPort, "COM3");
-         m.claimedComNumbers = {3, 7, 8, 9, 10};
-       },
-       "r",
-       1,
-       "reassign failed for MSR.",
-       {3, 4, 5, 6, 7},
-       "COM7 COM4 COM5 COM6 COM3"},
-      {"names are compared without case; look-alikes are other names",
-       [](sim::Machine& m) {
-         card::NamePort(m, card::kOnboardPort, "COM30");
-         for (const auto& [id, name] :
-              {std::pair{kUsbPort, "com4"}, {kBluetoothPort, "COM3x"}, {kFtdiPort, "COM03"}}) {
-           m.AddDevice(id, "*PORT", card::kPortsClass);
-           card::NamePort(m, id, name);
-         }
-         m.claimedComNumbers = {4, 7, 8, 9, 10, 30};
-       },
-       "r",
-       2,
-       "reassign failed for VFD.",
-       {3, 4, 5, 6, 8, 30},
-       "COM3 COM8 COM5 COM6 COM30"},
-      {"the card's own ports trade names",
-       [](sim::Machine& m) {
-         card::NamePort(m, card::ChildId(MsrPort), "COM4");
-         card::NamePort(m, card::ChildId(VfdPort), "COM3");
-         m.claimedComNumbers = {1, 3, 4, 9, 10};
-       },
-       "r",
-       0,
-       "all four ports reassigned.",
-       {1, 3, 4, 5, 6},
-       "COM3 COM4 COM5 COM6 COM1"},
-      {"a number another port still holds stays claimed",
-       [](sim::Machine& m) {
-         card::NamePort(m, card::ChildId(MsrPort), "COM1");
-         m.claimedComNumbers = {1, 8, 9, 10};
-       },
-       "r",
-       0,
-       "all four ports reassigned.",
-       {1, 3, 4, 5, 6},
-       "COM3 COM4 COM5 COM6 COM1"},
+      {"the names after an install", AsInstalled, "r", "0: all four ports reassigned.",
+       "1 3 4 5 6 | COM3 COM4 COM5 COM6 COM1"},
+      {"the onboard port holds COM3: the MSR port keeps COM7", OnboardHoldsCom3, "r",
+       "1: reassign failed for MSR.", "3 4 5 6 7 | COM7 COM4 COM5 COM6 COM3"},
+      {"names are compared without case; look-alikes are other names", LookAlikes, "r",
+       "2: reassign failed for VFD.", "3 4 5 6 8 30 | COM3 COM8 COM5 COM6 COM30"},
+      {"the card's own ports trade names", OwnPortsSwapped, "r", "0: all four ports reassigned.",
+       "1 3 4 5 6 | COM3 COM4 COM5 COM6 COM1"},
+      {"a number another port still holds stays claimed", MsrSharesCom1, "r",
+       "0: all four ports reassigned.", "1 3 4 5 6 | COM3 COM4 COM5 COM6 COM1"},
   });
 }
 
 TEST(ComNames, UninstallGivesTheNumbersBack) {
   ExpectComCases({
-      {"named ports, one with the highest number",
-       [](sim::Machine& m) {
-         card::NamePort(m, card::ChildId(MsrPort), "COM4096");
-         m.claimedComNumbers = {1, 4096, 8, 9, 10, 12};
-       },
-       "u",
-       0,
-       "uninstalled; 6 devices of the card removed.",
-       {1, 12},
-       "- - - - COM1"},
-      {"a number the onboard port also holds",
-       [](sim::Machine& m) { card::NamePort(m, card::kOnboardPort, "COM7"); },
-       "u",
-       0,
-       "uninstalled; 6 devices of the card removed.",
-       {1, 7},
-       "- - - - COM7"},
+      {"named ports, one with the highest number", MsrHoldsCom4096, "u",
+       "0: uninstalled; 6 devices of the card removed.", "1 12 | - - - - COM1"},
+      {"a number the onboard port also holds", OnboardSharesCom7, "u",
+       "0: uninstalled; 6 devices of the card removed.", "1 7 | - - - - COM7"},
   });
 }
 
 // Without the database the ports are named and removed all the same; only
 // a strict run's last line tells.
 TEST(ComNames, WithoutTheDatabaseThePortsAreStillNamedAndRemoved) {
-  const char* const note = " The COM name database was not updated.";
-  const auto closed = [](sim::Machine& m) { m.FailCall("ComDBOpen", 1, ERROR_ACCESS_DENIED); };
+  const std::string note = " The COM name database was not updated.";
   ExpectComCases({
-      {"reassign, no database",
-       closed,
-       "r",
-       0,
-       std::string("all four ports reassigned.") + note,
-       {1, 7, 8, 9, 10},
-       "COM3 COM4 COM5 COM6 COM1"},
-      {"reassign, no msports.dll",
-       [](sim::Machine& m) { m.MakeDllUnavailable("msports.dll"); },
-       "r",
-       0,
-       std::string("all four ports reassigned.") + note,
-       {1, 7, 8, 9, 10},
-       "COM3 COM4 COM5 COM6 COM1"},
-      {"reassign, a claim refused",
-       [](sim::Machine& m) { m.FailCall("ComDBClaimPort", 2, ERROR_CANTWRITE); },
-       "r",
-       0,
-       std::string("all four ports reassigned.") + note,
-       {1, 3, 5, 6},
-       "COM3 COM4 COM5 COM6 COM1"},
-      {"uninstall, no database",
-       closed,
-       "u",
-       0,
-       std::string("uninstalled; 6 devices of the card removed.") + note,
-       {1, 7, 8, 9, 10},
-       "- - - - COM1"},
+      {"reassign, no database", DatabaseClosed, "r", "0: all four ports reassigned." + note,
+       "1 7 8 9 10 | COM3 COM4 COM5 COM6 COM1"},
+      {"reassign, no msports.dll", NoMsports, "r", "0: all four ports reassigned." + note,
+       "1 7 8 9 10 | COM3 COM4 COM5 COM6 COM1"},
+      {"reassign, a claim refused", SecondClaimRefused, "r", "0: all four ports reassigned." + note,
+       "1 3 5 6 | COM3 COM4 COM5 COM6 COM1"},
+      {"uninstall, no database", DatabaseClosed, "u",
+       "0: uninstalled; 6 devices of the card removed." + note, "1 7 8 9 10 | - - - - COM1"},
   });
 }
 
