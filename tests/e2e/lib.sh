@@ -50,6 +50,8 @@
 #   card_ids [slot]                  the card's six instance IDs, one a line
 #   card_product_id [slot], card_base_id [slot], card_child_id <0-3> [slot]
 #   card_states <state> [slot]       show lines of the six, all in one state
+#   named_port_state <0-3> <name> [driver]
+#                                    show line of a child port given a name
 #   $BANNER                          what every run prints first
 #   $REASSIGNED_ALL                  the four OK lines of "qrvinst.exe r"
 #   provision_other_multifunction    another product's multifunction device
@@ -124,6 +126,17 @@ card_ids() {
 card_states() {
   local id
   for id in $(card_ids "${2:-0}"); do printf '%s | %s\n' "$id" "$1"; done
+}
+
+# The words of each child port's friendly name.
+CHILD_LABELS=('MSR Port' 'VFD Port' 'Touch Screen' 'Serial Port C')
+
+# named_port_state <0-3> <name> [driver]: the show line of child port 0-3
+# of the card in slot 0 as qrvinst r names it; "driver" when its driver is
+# installed.
+named_port_state() {
+  printf '%s | present | %s | name "QRV 7310-zz5 %s (%s)" | PortName REG_SZ 5 "%s"\n' \
+    "$(card_child_id "$1")" "${3:-no driver}" "${CHILD_LABELS[$1]}" "$2" "$2"
 }
 
 # What every run of qrvinst.exe prints first.

@@ -16,9 +16,7 @@ e2e_begin "reassign${case:+_$case}"
 provision_card
 provision_onboard_port
 
-named() { printf '%s | present | no driver | name "QRV 7310-zz5 %s (%s)" | PortName REG_SZ 5 "%s"\n' \
-  "$(card_child_id "$1")" "$2" "$3" "$3"; }
-msr=$(named 0 'MSR Port' COM3) onboard=$(onboard_port_state)
+msr=$(named_port_state 0 COM3) onboard=$(onboard_port_state)
 rows=$REASSIGNED_ALL args=(r extra) status=0 status_line=''
 case $case in
   '') ;;
@@ -53,7 +51,7 @@ expect_states \
   "$(card_product_id) | present | no driver | no name | no PortName" \
   "$(card_base_id) | present | no driver | no name | no PortName" \
   "$msr" \
-  "$(named 1 'VFD Port' COM4)" \
-  "$(named 2 'Touch Screen' COM5)" \
-  "$(named 3 'Serial Port C' COM6)" \
+  "$(named_port_state 1 COM4)" \
+  "$(named_port_state 2 COM5)" \
+  "$(named_port_state 3 COM6)" \
   "$onboard"

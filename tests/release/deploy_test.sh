@@ -124,11 +124,6 @@ expect_strict_output() {
   last=$(tail -n 1 "$1")
   [[ $last == "Exit status $3: "?* ]] || e2e_fail "the last line of $1 is '$last', not 'Exit status $3: ...'"
 }
-# The show line of child port <0-3> named <name> (<COM>).
-named_port() {
-  printf '%s | present | driver | name "QRV 7310-zz5 %s (%s)" | PortName REG_SZ 5 "%s"\n' \
-    "$(card_child_id "$1")" "$2" "$3" "$3"
-}
 untouched() {
   mapfile -t states < <(card_states "present | no driver | no name | no PortName")
   expect_states "${states[@]}" "$(onboard_port_state)"
@@ -184,8 +179,8 @@ expect_states "${states[@]}" "$(onboard_port_state)"
 deploy reassign "$away" "$quoted" r
 expect_status 0
 expect_strict_output "$E2E_DIR/reassign" "${BANNER}${REASSIGNED_ALL}" 0
-expect_states "$(named_port 0 'MSR Port' COM3)" "$(named_port 1 'VFD Port' COM4)" \
-  "$(named_port 2 'Touch Screen' COM5)" "$(named_port 3 'Serial Port C' COM6)" \
+expect_states "$(named_port_state 0 COM3 driver)" "$(named_port_state 1 COM4 driver)" \
+  "$(named_port_state 2 COM5 driver)" "$(named_port_state 3 COM6 driver)" \
   "$(onboard_port_state)"
 
 _e2e_reg delete "HKLM\\SYSTEM\\CurrentControlSet\\Enum\\$(card_child_id 1)\\Device Parameters" /f
