@@ -39,7 +39,14 @@ if [ ${#packages[@]} -gt 0 ]; then
   if [[ " ${packages[*]} " == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     "${sudo[@]}" dpkg --add-architecture i386
   fi
-  "${sudo[@]}" apt-get update -qq
+  # A mirror in the middle of a sync can fail one index for a while; the
+  # others are still used, and the check below fails if a package could
+  # not be had after all.
+  for attempt in 1 2 3; do
+    "${sudo[@]}" apt-get update -qq && break
+    echo "apt-get update failed (attempt $attempt of 3); going on with the indexes it has" >&2
+    sleep $((attempt * 5))
+  done
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
     apt-get install -y -qq --no-install-recommends "${packages[@]}"
 fi
