@@ -45,18 +45,22 @@ DWORD ComNumberOf(const char* name) {
   return number;
 }
 
-// The COM number of the PortName value in an open key; 0 when there is none.
-DWORD ComNumberIn(HKEY key) {
+// Reads the COM number of the PortName value in an open key: 0 when there
+// is none, or the name is no COM number (one too long for "COM4096" is
+// none). False when the value could not be read.
+bool ComNumberIn(HKEY key, DWORD& number) {
+  number = 0;
   char name[9] = "";  // "COM4096", its terminator, and room for one of our own
   DWORD type = 0;
   DWORD size = sizeof name - 1;
-  if (RegQueryValueExA(key, "PortName", nullptr, &type, reinterpret_cast<BYTE*>(name), &size) !=
-          ERROR_SUCCESS ||
-      type != REG_SZ) {
-    return 0;
-  }
+  const LONG result =
+      RegQueryValueExA(key, "PortName", nullptr, &type, reinterpret_cast<BYTE*>(name), &size);
+  if (result == ERROR_FILE_NOT_FOUND || result == ERROR_MORE_DATA) return true;
+  if (result != ERROR_SUCCESS) return false;
+  if (type != REG_SZ) return true;
   name[size] = '\0';  // a text stored without its terminator
-  return ComNumberOf(name);
+  number = ComNumberOf(name);
+  return true;
 }
 
 }  // namespace
@@ -78,9 +82,12 @@ PortInstaller::PortInstaller()
       instanceId(),
       instanceIdSize(kInstanceIdSize),
       classRead(),
-      portNamesCounted(false),
+      portNamesRead(false),
+      portNamesUnknown(false),
       comNumberHolders(),
       heldByOtherPort(),
+      cardPortNames(),
+      cardPortCount(0),
       comDatabase(HCOMDB_INVALID_HANDLE_VALUE),
       comDatabaseMissed(false) {
   deviceRecord.cbSize = sizeof(SP_DEVINFO_DATA);
@@ -192,7 +199,7 @@ int PortInstaller::ReassignChildPort(ChildPort child, const char* portName) {
   // Both names are built in instanceId. One that would not fit fails the
   // step before anything is written; the friendly name is the longer.
   if (!FormatInto(instanceId, row.friendlyNameFormat, portName)) return 1;
-  CountPortNames();
+  ReadPortNames();
   const DWORD number = ComNumberOf(portName);
 
   // One key slot: each matching device's key is opened into it, and the
@@ -210,7 +217,6 @@ int PortInstaller::ReassignChildPort(ChildPort child, const char* portName) {
         RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, &slot) != ERROR_SUCCESS) {
       return 1;
     }
-    const DWORD previous = ComNumberIn(slot);
     FormatInto(instanceId, "%s", portName);
     if (RegSetValueExA(slot, "PortName", 0, REG_SZ, AsBytes(instanceId), LengthOf(instanceId)) !=
         ERROR_SUCCESS) {
@@ -219,22 +225,21 @@ int PortInstaller::ReassignChildPort(ChildPort child, const char* portName) {
     FormatInto(instanceId, row.friendlyNameFormat, portName);
     SetupDiSetDeviceRegistryPropertyA(portDevices, &deviceRecord, SPDRP_FRIENDLYNAME,
                                       AsBytes(instanceId), LengthOf(instanceId));
-    ChangeComNumber(previous, number);
+    ChangeComNumber(index, number);
   }
   if (slot != nullptr) RegCloseKey(slot);
   return 0;
 }
 
 int PortInstaller::RemoveChildDevices() {
-  CountPortNames();
+  // Read before any removal takes a port's key with it.
+  ReadPortNames();
   for (DWORD index = 0; NextDevice(portDevices, index); ++index) {
     if (!ReadInstanceId(portDevices)) continue;
-    // Read before the removal takes the key with it.
-    const DWORD number = IsCardDevice(PortsInf) ? ReadComNumber(portDevices) : 0;
     for (const ChildPortRow& row : ChildPortTable) {
       if (std::strstr(instanceId, row.tag) != nullptr &&
           SetupDiRemoveDevice(portDevices, &deviceRecord) == TRUE) {
-        ChangeComNumber(number, 0);
+        ChangeComNumber(index, 0);
       }
     }
   }
@@ -289,36 +294,63 @@ int PortInstaller::CountCardDevices(DWORD& count) {
   return result;
 }
 
-// The COM number the device in deviceRecord holds, read from its hardware
-// key; 0 when it has none.
-DWORD PortInstaller::ReadComNumber(HDEVINFO set) {
+// Reads the COM number the device in deviceRecord holds from its hardware
+// key: 0 when it has none. False when its name could not be read.
+bool PortInstaller::ReadComNumber(HDEVINFO set, DWORD& number) {
+  number = 0;
   const HKEY key =
       SetupDiOpenDevRegKey(set, &deviceRecord, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_QUERY_VALUE);
-  if (key == static_cast<HKEY>(INVALID_HANDLE_VALUE)) return 0;
-  const DWORD number = ComNumberIn(key);
+  if (key == static_cast<HKEY>(INVALID_HANDLE_VALUE)) {
+    // A port without the key has no name yet.
+    const DWORD error = GetLastError();
+    return error == ERROR_KEY_DOES_NOT_EXIST || error == ERROR_FILE_NOT_FOUND;
+  }
+  const bool read = ComNumberIn(key, number);
   RegCloseKey(key);
-  return number;
+  return read;
 }
 
 // Reads the name of every present port once, before any is changed: the
 // cost is one read per port, however many rows run.
-void PortInstaller::CountPortNames() {
-  if (portNamesCounted) return;
-  portNamesCounted = true;
+void PortInstaller::ReadPortNames() {
+  if (portNamesRead) return;
+  portNamesRead = true;
   for (DWORD index = 0; NextDevice(portDevices, index); ++index) {
     // A device whose ID cannot be read is not known to be the card's.
-    ReadInstanceId(portDevices);
-    const DWORD number = ReadComNumber(portDevices);
+    const bool cardPort = ReadInstanceId(portDevices) && IsCardDevice(PortsInf);
+    DWORD number = 0;
+    const bool known = ReadComNumber(portDevices, number);
+    if (!known) portNamesUnknown = true;
+    if (cardPort) {
+      if (cardPortCount < kMaxCardPorts) {
+        cardPortNames[cardPortCount++] = {index, number, known};
+      } else {
+        portNamesUnknown = true;
+      }
+    }
     if (number == 0) continue;
     ++comNumberHolders[number];
-    if (!IsCardDevice(PortsInf)) heldByOtherPort[number] = true;
+    if (!cardPort) heldByOtherPort[number] = true;
+  }
+  // A walk that broke off has not seen every port.
+  if (portDevices != nullptr && portDevices != INVALID_HANDLE_VALUE &&
+      GetLastError() != ERROR_NO_MORE_ITEMS) {
+    portNamesUnknown = true;
   }
 }
 
-// A port of the card went from one COM number to another (0 for none, as
-// when it was removed): the new number is claimed, by force since the names
-// are fixed, and the old one released once no present port holds it.
-void PortInstaller::ChangeComNumber(DWORD from, DWORD to) {
+// The port of the card at an index of the snapshot went from the number
+// the walk read to another (0 for none, as when it was removed): the new
+// number is claimed, by force since the names are fixed, and the old one
+// released once no present port holds it. Nothing is released while some
+// port's name is unknown, and a number that stays claimed for that reason
+// counts as a miss.
+void PortInstaller::ChangeComNumber(DWORD index, DWORD to) {
+  CardPortName* walked = nullptr;
+  for (DWORD i = 0; i < cardPortCount; ++i) {
+    if (cardPortNames[i].index == index) walked = &cardPortNames[i];
+  }
+  const DWORD from = walked != nullptr && walked->known ? walked->number : 0;
   BOOL forced = FALSE;
   if (to != 0) {
     if (from != to) ++comNumberHolders[to];
@@ -327,12 +359,18 @@ void PortInstaller::ChangeComNumber(DWORD from, DWORD to) {
       comDatabaseMissed = true;
     }
   }
-  if (from == 0 || from == to) return;
-  if (comNumberHolders[from] > 0) --comNumberHolders[from];
-  if (comNumberHolders[from] == 0 && (comDatabase == HCOMDB_INVALID_HANDLE_VALUE ||
-                                      ComDBReleasePort(comDatabase, from) != ERROR_SUCCESS)) {
+  if (walked == nullptr || !walked->known) {
+    // Whatever the port held may now be held by nobody.
     comDatabaseMissed = true;
+  } else if (from != 0 && from != to) {
+    if (comNumberHolders[from] > 0) --comNumberHolders[from];
+    if (comNumberHolders[from] == 0 &&
+        (portNamesUnknown || comDatabase == HCOMDB_INVALID_HANDLE_VALUE ||
+         ComDBReleasePort(comDatabase, from) != ERROR_SUCCESS)) {
+      comDatabaseMissed = true;
+    }
   }
+  if (walked != nullptr) *walked = {index, to, true};
 }
 
 int PortInstaller::OpenComDatabase() {

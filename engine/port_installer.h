@@ -76,9 +76,9 @@ class PortInstaller {
   HDEVINFO OpenClassSet(InfFile inf);
   bool IsCardDevice(InfFile inf) const;
   int RemoveCardFunction(InfFile inf);
-  DWORD ReadComNumber(HDEVINFO set);
-  void CountPortNames();
-  void ChangeComNumber(DWORD from, DWORD to);
+  bool ReadComNumber(HDEVINFO set, DWORD& number);
+  void ReadPortNames();
+  void ChangeComNumber(DWORD index, DWORD to);
 
   HDEVINFO portDevices;
   GUID portsClass;
@@ -94,13 +94,28 @@ class PortInstaller {
   // never used to open a device set.
   bool classRead[InfFileCount];
 
-  // The COM numbers the present ports hold, from their PortName values,
-  // read once per run on first need: how many ports hold each, and whether
-  // a port that is not the card's holds it. Index 0 stands for a name that
-  // is no COM number.
-  bool portNamesCounted;
+  // The COM numbers the present ports hold, from one walk over the
+  // snapshot that reads every port's PortName once, on first need, before
+  // anything is changed: how many ports hold each number, and whether a
+  // port that is not the card's holds it (index 0 stands for a name that
+  // is no COM number). Every claim and release of the run is decided from
+  // this walk alone, kept up to date with what the run itself wrote.
+  bool portNamesRead;
+  // Some present port's name could not be read: any number may be held
+  // by it, so none is released.
+  bool portNamesUnknown;
   DWORD comNumberHolders[kComNumberCount + 1];
   bool heldByOtherPort[kComNumberCount + 1];
+  // What the walk read of each of the card's ports, by its index in the
+  // snapshot. A port beyond the table's room counts as unread.
+  struct CardPortName {
+    DWORD index;
+    DWORD number;
+    bool known;
+  };
+  static constexpr DWORD kMaxCardPorts = 16;  // four cards
+  CardPortName cardPortNames[kMaxCardPorts];
+  DWORD cardPortCount;
   HCOMDB comDatabase;
   bool comDatabaseMissed;
 };

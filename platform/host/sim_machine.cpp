@@ -84,6 +84,7 @@ std::optional<DWORD> Enter(const char* function, std::vector<std::string> args) 
   const auto dll = m.unavailableDlls.find(DllOf(function));
   if (dll != m.unavailableDlls.end()) return dll->second;
   const int occurrence = ++m.callCounts[function];
+  if (m.beforeCall) m.beforeCall(function, occurrence);
   const auto fault =
       std::find_if(m.faults.begin(), m.faults.end(), [&](const Machine::Fault& armed) {
         return armed.function == function && armed.occurrence == occurrence;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -68,6 +69,9 @@ class Machine {
                     const GUID& classGuid, bool deviceParameters = true);
   // The given occurrence (1 for the first) of a call fails with error.
   void FailCall(const std::string& function, int occurrence, DWORD error);
+  // Runs just before every platform call, given the call's name and its
+  // occurrence: what another program does to the machine meanwhile.
+  std::function<void(const std::string& function, int occurrence)> beforeCall;
   // A system DLL ("setupapi.dll", "newdev.dll", "advapi32.dll" or
   // "msports.dll") that the program could not load from System32, or that
   // lacked one of its functions: every call into it fails with the

@@ -85,11 +85,12 @@ void OnboardHoldsCom3(sim::Machine& m) {
   m.claimedComNumbers = {3, 7, 8, 9, 10};
 }
 
-// Other devices named COM30, com4, COM3x and COM03.
+// Other devices named COM30, com4, COM3x, COM03, and names beyond COM4096.
 void LookAlikes(sim::Machine& m) {
   card::NamePort(m, card::kOnboardPort, "COM30");
   for (const auto& [id, name] :
-       {std::pair{kUsbPort, "com4"}, {kBluetoothPort, "COM3x"}, {kFtdiPort, "COM03"}}) {
+       {std::pair{kUsbPort, "com4"}, {kBluetoothPort, "COM3x"}, {kFtdiPort, "COM03"},
+        {kUsbPort + "1", "COM4097"}, {kUsbPort + "2", "COM99999999999"}}) {
     m.AddDevice(id, "*PORT", card::kPortsClass);
     card::NamePort(m, id, name);
   }
@@ -139,6 +140,54 @@ TEST(ComNames, UninstallGivesTheNumbersBack) {
        "0: uninstalled; 6 devices of the card removed.", "1 12 | - - - - COM1"},
       {"a number the onboard port also holds", OnboardSharesCom7, "u",
        "0: uninstalled; 6 devices of the card removed.", "1 7 | - - - - COM7"},
+  });
+}
+
+// Each port's name is read once, in one walk before anything changes, and
+// every claim and release follows that reading: a later read that fails,
+// or a name another program changes meanwhile, decides nothing. A name
+// that cannot be read at all may be any number: nothing is released then.
+void SecondReadFails(sim::Machine& m) { m.FailCall("RegQueryValueExA", 6, ERROR_ACCESS_DENIED); }
+void OnboardUnreadable(sim::Machine& m) {
+  m.FailCall("RegQueryValueExA", 1, ERROR_ACCESS_DENIED);
+}
+void MsrUnreadable(sim::Machine& m) {
+  for (const int read : {2, 6}) m.FailCall("RegQueryValueExA", read, ERROR_ACCESS_DENIED);
+}
+// The walk breaks off after the MSR port: the ports after it are unread.
+void WalkBreaksOff(sim::Machine& m) { m.FailCall("SetupDiEnumDeviceInfo", 3, ERROR_INVALID_DATA); }
+// Another program names the MSR port COM1, the onboard port's number, once
+// the walk has read the names: when reassign opens its key, or before a
+// sixth read in uninstall.
+void MsrRenamedMeanwhile(sim::Machine& m) {
+  m.beforeCall = [&m](const std::string& function, int occurrence) {
+    if ((function == "RegOpenKeyExA" && occurrence == 1) ||
+        (function == "RegQueryValueExA" && occurrence == 6)) {
+      card::NamePort(m, card::ChildId(MsrPort), "COM1");
+    }
+  };
+}
+
+TEST(ComNames, EveryDecisionFollowsTheOneReadingOfTheNames) {
+  const std::string note = " The COM name database was not updated.";
+  const std::string named = "COM3 COM4 COM5 COM6 COM1";
+  ExpectComCases({
+      {"reassign, a second read would fail", SecondReadFails, "r",
+       "0: all four ports reassigned.", "1 3 4 5 6 | " + named},
+      {"reassign, renamed meanwhile", MsrRenamedMeanwhile, "r", "0: all four ports reassigned.",
+       "1 3 4 5 6 | " + named},
+      {"reassign, the onboard port's name unreadable", OnboardUnreadable, "r",
+       "0: all four ports reassigned." + note, "1 3 4 5 6 7 8 9 10 | " + named},
+      {"reassign, the MSR port's name unreadable", MsrUnreadable, "r",
+       "0: all four ports reassigned." + note, "1 3 4 5 6 7 8 9 10 | " + named},
+      {"reassign, the walk broke off", WalkBreaksOff, "r", "0: all four ports reassigned." + note,
+       "1 3 4 5 6 7 8 9 10 | " + named},
+      {"uninstall, a second read would fail", SecondReadFails, "u",
+       "0: uninstalled; 6 devices of the card removed.", "1 | - - - - COM1"},
+      {"uninstall, renamed meanwhile", MsrRenamedMeanwhile, "u",
+       "0: uninstalled; 6 devices of the card removed.", "1 | - - - - COM1"},
+      {"uninstall, the onboard port's name unreadable", OnboardUnreadable, "u",
+       "0: uninstalled; 6 devices of the card removed." + note, "1 7 8 9 10 | - - - - COM1"},
   });
 }
 
