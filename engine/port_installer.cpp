@@ -194,8 +194,9 @@ bool PortInstaller::ReadInstanceId(HDEVINFO set) {
   return false;
 }
 
-int PortInstaller::ReassignChildPort(ChildPort child, const char* portName) {
+int PortInstaller::ReassignChildPort(ChildPort child, const char* portName, bool* present) {
   const ChildPortRow& row = ChildPortTable[child];
+  if (present != nullptr) *present = false;
   // Both names are built in instanceId. One that would not fit fails the
   // step before anything is written; the friendly name is the longer.
   if (!FormatInto(instanceId, row.friendlyNameFormat, portName)) return 1;
@@ -208,6 +209,7 @@ int PortInstaller::ReassignChildPort(ChildPort child, const char* portName) {
   for (DWORD index = 0; NextDevice(portDevices, index); ++index) {
     // Child ports are found by their tag anywhere in the instance ID.
     if (!ReadInstanceId(portDevices) || std::strstr(instanceId, row.tag) == nullptr) continue;
+    if (present != nullptr) *present = true;
     // Only one of two ports of the same name can have it when they start.
     // The card's own ports may trade names.
     if (heldByOtherPort[number]) return 1;

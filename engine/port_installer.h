@@ -35,8 +35,9 @@ class PortInstaller {
   // could not be opened, the name not written or a name would not fit; 0
   // otherwise, also when no device matched. Each child named claims its new
   // number in the COM port database and releases its old one, unless another
-  // present port still holds that.
-  int ReassignChildPort(ChildPort child, const char* portName);
+  // present port still holds that. Given present, sets it to whether the
+  // snapshot holds any port of the child.
+  int ReassignChildPort(ChildPort child, const char* portName, bool* present = nullptr);
 
   // Removes every child in the snapshot that carries one of the tags, and
   // releases the number each removed child held; 0.

@@ -6,6 +6,7 @@
 
 #include "engine/fixed_text.h"
 #include "engine/port_installer.h"
+#include "frontend/run_guard.h"
 #include "platform/platform.h"
 
 namespace {
@@ -19,6 +20,11 @@ const char kBanner[] =
 // and removal of devices, so it changes nothing and says which one to run.
 const char kWow64Refusal[] =
     "This is 64-bit Windows: run qrvinst64.exe instead. Nothing was changed.\n";
+
+// Another run kept the machine for longer than a run waits for it.
+const char kBusyRefusal[] = "Another qrvinst run has not finished. Nothing was changed.\n";
+
+const char kInstallationsNotice[] = "Waiting for Windows to finish installing devices...\n";
 
 struct ReassignRow {
   const char* prompt;
@@ -41,6 +47,9 @@ constexpr int kRestartNeeded = static_cast<int>(ERROR_SUCCESS_REBOOT_REQUIRED);
 constexpr int kRestartBegun = static_cast<int>(ERROR_SUCCESS_REBOOT_INITIATED);
 constexpr int kInstallSuccess = 1707;
 constexpr int kInstallFailure = static_cast<int>(ERROR_INSTALL_FAILURE);
+// Windows Installer's "another installation is in progress", which
+// deployment tools retry.
+constexpr int kAnotherInstallation = static_cast<int>(ERROR_INSTALL_ALREADY_RUNNING);
 
 // Every text is written verbatim and flushed at once, so that a step's
 // prompt stands on the screen while the step runs, even through a pipe.
@@ -82,6 +91,17 @@ void NoteComDatabase(const PortInstaller& installer, Verdict& verdict) {
   }
 }
 
+// A strict install tells when Windows was still installing devices as it
+// ended: the child ports may not all be there yet.
+void NoteInstallations(bool settled, Verdict& verdict) {
+  const std::size_t length = std::strlen(verdict.words);
+  if (settled || length == 0 || verdict.words[length - 1] != '.') return;
+  verdict.words[length - 1] = '\0';
+  if (!AppendTo(verdict.words, "; Windows was still installing devices.")) {
+    verdict.words[length - 1] = '.';
+  }
+}
+
 // The last line of a strict run; gives its status. The line has room for
 // the words of any verdict after the longest status (32 bytes hold the
 // status, its words' lead-in and the line feed).
@@ -114,44 +134,72 @@ Mode SelectMode(int argc, const char* const argv[]) {
   return Mode::Install;
 }
 
-Verdict RunInstallSequence(PortInstaller& installer, bool strict) {
+Verdict RunInstallSequence(PortInstaller& installer, bool strict, bool settled) {
   Print("Installing 7310-zz5 PCI Serial Port Drivers - ");
   // Asked for the answer, Windows never puts up its own restart prompt.
   BOOL restart = FALSE;
   const int result = installer.InstallDrivers(strict ? &restart : nullptr);
+  // The child ports come up once their parent has its driver, and Windows
+  // installs them in the background: the result waits for them. The prompt
+  // stands on the screen meanwhile.
+  settled = WaitForDeviceInstallations(Print, nullptr) && settled;
   Print(result == 0 ? " [ OK ]\n" : " [ FAILED ] \n");
-  if (result == 0) {
-    return restart != FALSE ? Verdict{kRestartNeeded, "installed; restart Windows to finish."}
-                            : Verdict{0, "installed."};
+  Verdict verdict{0, "installed."};
+  if (result == 0 && restart != FALSE) {
+    verdict = {kRestartNeeded, "installed; restart Windows to finish."};
+  } else if (result != 0) {
+    verdict.status = InstallFailureStatus(result);
+    // The setup API's own codes have the top bit set and read best in hex.
+    FormatInto(
+        verdict.words,
+        result < 0 ? "install failed, Windows error 0x%08X." : "install failed, Windows error %u.",
+        static_cast<unsigned>(result));
   }
-  Verdict verdict{InstallFailureStatus(result), ""};
-  // The setup API's own codes have the top bit set and read best in hex.
-  FormatInto(
-      verdict.words,
-      result < 0 ? "install failed, Windows error 0x%08X." : "install failed, Windows error %u.",
-      static_cast<unsigned>(result));
+  NoteInstallations(settled, verdict);
   return verdict;
+}
+
+// Appends a row's name to a list of them, "MSR, VFD".
+void ListRow(char (&list)[64], const ReassignRow& row) {
+  if (list[0] != '\0') AppendTo(list, ", ");
+  AppendTo(list, row.name);
 }
 
 Verdict RunReassignSequence(PortInstaller& installer) {
   Verdict verdict{0, "all four ports reassigned."};
-  char failed[sizeof verdict.words] = "";  // the four names fit with room to spare
+  // The rows that failed, and those whose port is not present: the plain
+  // run reads those as done, a strict one as not named. The four names fit
+  // either list with room to spare.
+  char failed[64] = "";
+  char absent[64] = "";
   installer.OpenComDatabase();
   for (const ReassignRow& row : kReassignRows) {
     Print(row.prompt);
-    if (installer.ReassignChildPort(row.child, row.portName) == 0) {
-      Print("[ OK ] \n");
+    bool present = false;
+    if (installer.ReassignChildPort(row.child, row.portName, &present) != 0) {
+      Print("[ FAILED ]\n");
+      ListRow(failed, row);
+      verdict.status |= 1 << row.child;
       continue;
     }
-    Print("[ FAILED ]\n");
-    verdict.status |= 1 << row.child;
-    if (failed[0] != '\0') AppendTo(failed, ", ");
-    AppendTo(failed, row.name);
+    Print("[ OK ] \n");
+    if (!present) {
+      ListRow(absent, row);
+      verdict.status |= 1 << row.child;
+    }
   }
   // Not held through the pause: other installers wait for it.
   installer.CloseComDatabase();
   Sleep(3000);
-  if (verdict.status != 0) FormatInto(verdict.words, "reassign failed for %s.", failed);
+  if (failed[0] == '\0' && verdict.status == (1 << ChildPortCount) - 1) {
+    FormatInto(verdict.words, "no port of the card is present; nothing was named.");
+  } else if (failed[0] != '\0' && absent[0] != '\0') {
+    FormatInto(verdict.words, "reassign failed for %s; %s not present.", failed, absent);
+  } else if (failed[0] != '\0') {
+    FormatInto(verdict.words, "reassign failed for %s.", failed);
+  } else if (absent[0] != '\0') {
+    FormatInto(verdict.words, "reassign failed: %s not present.", absent);
+  }
   NoteComDatabase(installer, verdict);
   return verdict;
 }
@@ -197,12 +245,23 @@ int RunProgram(int argc, const char* const argv[]) {
     Print(kWow64Refusal);
     return strict ? EndStrictRun({1, "refused; this is the 32-bit program on 64-bit Windows."}) : 1;
   }
-  PortInstaller installer;
   Print(kBanner);
+  // Held to the end of the run, pause included.
+  RunLock lock;
+  if (!lock.Take(Print)) {
+    Print(kBusyRefusal);
+    return strict ? EndStrictRun({kAnotherInstallation,
+                                  "refused; another qrvinst run has not finished."})
+                  : 1;
+  }
+  // Devices that Windows is still installing are not yet what the run
+  // would find.
+  const bool settled = WaitForDeviceInstallations(Print, kInstallationsNotice);
+  PortInstaller installer;
   Verdict verdict{0, ""};
   switch (SelectMode(argc, argv)) {
     case Mode::Install:
-      verdict = RunInstallSequence(installer, strict);
+      verdict = RunInstallSequence(installer, strict, settled);
       break;
     case Mode::Reassign:
       verdict = RunReassignSequence(installer);

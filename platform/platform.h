@@ -30,6 +30,12 @@ LONG WINAPI ComDBClose(HCOMDB database);
 LONG WINAPI ComDBClaimPort(HCOMDB database, DWORD comNumber, BOOL forceClaim, PBOOL forced);
 LONG WINAPI ComDBReleasePort(HCOMDB database, DWORD comNumber);
 
+// Waits until the Plug and Play manager has no device installation pending,
+// at most the given milliseconds: WAIT_OBJECT_0 when none is, WAIT_TIMEOUT
+// when the time ran out first, WAIT_FAILED when it cannot tell. Declared in
+// cfgmgr32.h, which the program needs for nothing else; setupapi exports it.
+DWORD WINAPI CMP_WaitNoPendingInstallEvents(DWORD timeout);
+
 // Makes System32 the only folder this process loads DLLs from, and takes
 // setupapi, newdev, advapi32 and msports from there. The first thing main
 // does, before anything can load a DLL. A DLL that cannot be had is not reported

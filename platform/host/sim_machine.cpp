@@ -43,6 +43,7 @@ std::string Pointer(const void* p) { return p ? "ptr" : "NULL"; }
 constexpr std::uintptr_t kSetBase = 0x10000;
 constexpr std::uintptr_t kKeyBase = 0x20000;
 constexpr std::uintptr_t kComDatabaseBase = 0x30000;
+constexpr std::uintptr_t kHandleBase = 0x40000;
 
 HDEVINFO SetHandle(std::size_t index) { return reinterpret_cast<HDEVINFO>(kSetBase + index); }
 std::string SetName(HDEVINFO set) {
@@ -72,6 +73,7 @@ std::string DllOf(const std::string& function) {
   if (function.rfind("UpdateDriver", 0) == 0) return "newdev.dll";
   if (function.rfind("Reg", 0) == 0) return "advapi32.dll";
   if (function.rfind("ComDB", 0) == 0) return "msports.dll";
+  if (function.rfind("CMP_", 0) == 0) return "setupapi.dll";
   return "kernel32.dll";
 }
 
@@ -83,6 +85,7 @@ std::optional<DWORD> Enter(const char* function, std::vector<std::string> args) 
   m.journal.push_back({function, std::move(args)});
   const auto dll = m.unavailableDlls.find(DllOf(function));
   if (dll != m.unavailableDlls.end()) return dll->second;
+  if (m.unavailableFunctions.count(function) != 0) return ERROR_PROC_NOT_FOUND;
   const int occurrence = ++m.callCounts[function];
   if (m.beforeCall) m.beforeCall(function, occurrence);
   const auto fault =
@@ -212,6 +215,10 @@ void Machine::FailCall(const std::string& function, int occurrence, DWORD error)
   faults.push_back({function, occurrence, error});
 }
 
+void Machine::MakeFunctionUnavailable(const std::string& function) {
+  unavailableFunctions.insert(function);
+}
+
 void Machine::MakeDllUnavailable(const std::string& dll, DWORD error) {
   unavailableDlls[dll] = error;
 }
@@ -281,6 +288,65 @@ BOOL IsWow64Process(HANDLE process, PBOOL wow64) {
   if (process != GetCurrentProcess() || !wow64) return Fail(ERROR_INVALID_PARAMETER);
   *wow64 = M().wow64 ? TRUE : FALSE;
   return Succeed();
+}
+
+// A named mutex, as the program uses one: to keep its runs apart.
+HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCSTR name) {
+  if (const auto fault =
+          Enter("CreateMutexA", {sim::Pointer(attributes),
+                                 sim::Number(static_cast<DWORD>(initialOwner)), sim::Text(name)})) {
+    Fail(*fault);
+    return nullptr;
+  }
+  if (!name || initialOwner) {
+    Fail(ERROR_INVALID_PARAMETER);  // beyond what the simulation models
+    return nullptr;
+  }
+  const std::size_t handle = M().nextHandle++;
+  M().openMutexes[handle] = name;
+  // As Windows does, a mutex that exists already is opened and says so.
+  M().lastError = M().otherRun == sim::Machine::OtherRun::None ? ERROR_SUCCESS
+                                                               : ERROR_ALREADY_EXISTS;
+  return reinterpret_cast<HANDLE>(sim::kHandleBase + handle);
+}
+
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+  using OtherRun = sim::Machine::OtherRun;
+  if (const auto fault = Enter("WaitForSingleObject", {sim::Pointer(handle),
+                                                       sim::Number(milliseconds)})) {
+    Fail(*fault);
+    return WAIT_FAILED;
+  }
+  sim::Machine& m = M();
+  if (m.openMutexes.count(reinterpret_cast<std::uintptr_t>(handle) - sim::kHandleBase) == 0) {
+    Fail(ERROR_INVALID_HANDLE);
+    return WAIT_FAILED;
+  }
+  const OtherRun other = m.otherRun;
+  if (other == OtherRun::OutlastsAnyWait ||
+      (other == OtherRun::EndsWhileWaited && milliseconds == 0)) {
+    return WAIT_TIMEOUT;
+  }
+  m.otherRun = OtherRun::None;
+  m.mutexOwned = true;
+  return other == OtherRun::Crashed ? WAIT_ABANDONED : WAIT_OBJECT_0;
+}
+
+BOOL ReleaseMutex(HANDLE mutex) {
+  if (const auto fault = Enter("ReleaseMutex", {sim::Pointer(mutex)})) return Fail(*fault);
+  if (M().openMutexes.count(reinterpret_cast<std::uintptr_t>(mutex) - sim::kHandleBase) == 0) {
+    return Fail(ERROR_INVALID_HANDLE);
+  }
+  if (!M().mutexOwned) return Fail(ERROR_NOT_OWNER);
+  M().mutexOwned = false;
+  return Succeed();
+}
+
+BOOL CloseHandle(HANDLE handle) {
+  if (const auto fault = Enter("CloseHandle", {sim::Pointer(handle)})) return Fail(*fault);
+  return M().openMutexes.erase(reinterpret_cast<std::uintptr_t>(handle) - sim::kHandleBase) != 0
+             ? Succeed()
+             : Fail(ERROR_INVALID_HANDLE);
 }
 
 // setupapi
@@ -433,6 +499,23 @@ HKEY SetupDiOpenDevRegKey(HDEVINFO set, PSP_DEVINFO_DATA record, DWORD scope, DW
   }
   Succeed();
   return sim::OpenKey(path);
+}
+
+// Pending installations end while the caller waits, unless they outlast
+// any wait; a caller that does not wait (0) only learns whether any are.
+DWORD CMP_WaitNoPendingInstallEvents(DWORD timeout) {
+  using Pending = sim::Machine::Pending;
+  if (const auto fault = Enter("CMP_WaitNoPendingInstallEvents", {sim::Number(timeout)})) {
+    Fail(*fault);
+    return WAIT_FAILED;
+  }
+  sim::Machine& m = M();
+  if (m.pendingInstalls == Pending::OutlastAnyWait ||
+      (m.pendingInstalls == Pending::EndWhileWaited && timeout == 0)) {
+    return WAIT_TIMEOUT;
+  }
+  m.pendingInstalls = Pending::None;
+  return WAIT_OBJECT_0;
 }
 
 // newdev

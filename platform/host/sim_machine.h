@@ -72,6 +72,9 @@ class Machine {
   // Runs just before every platform call, given the call's name and its
   // occurrence: what another program does to the machine meanwhile.
   std::function<void(const std::string& function, int occurrence)> beforeCall;
+  // A function that a system DLL lacks while the rest of it is there: every
+  // call to it fails with 127, the loader's error.
+  void MakeFunctionUnavailable(const std::string& function);
   // A system DLL ("setupapi.dll", "newdev.dll", "advapi32.dll" or
   // "msports.dll") that the program could not load from System32, or that
   // lacked one of its functions: every call into it fails with the
@@ -98,6 +101,19 @@ class Machine {
   std::set<std::string, NoCase> restartIds;
   // The COM port database: the claimed numbers, 1 to 4096.
   std::set<DWORD> claimedComNumbers;
+  // Device installations the Plug and Play manager has pending: none, some
+  // that end while a caller waits for them, or some that outlast any wait.
+  enum class Pending { None, EndWhileWaited, OutlastAnyWait };
+  Pending pendingInstalls = Pending::None;
+  // Another run of the program, as the named mutex shows it: none, one that
+  // ends while a caller waits for it, one that outlasts any wait, or one
+  // that ended without releasing the mutex (abandoned).
+  enum class OtherRun { None, EndsWhileWaited, OutlastsAnyWait, Crashed };
+  OtherRun otherRun = OtherRun::None;
+  // The named mutexes this process has open, by handle number, and whether
+  // it owns the one of that name.
+  std::map<std::size_t, std::string> openMutexes;
+  bool mutexOwned = false;
 
   // Bookkeeping of the platform calls.
   struct Inf {
@@ -118,6 +134,8 @@ class Machine {
   std::size_t nextComDatabase = 1;
   std::vector<Fault> faults;
   std::map<std::string, DWORD, NoCase> unavailableDlls;  // DLL -> loader error
+  std::set<std::string> unavailableFunctions;
+  std::size_t nextHandle = 1;
   std::map<std::string, int> callCounts;
 };
 

@@ -22,6 +22,8 @@ using LPDWORD = DWORD*;
 using LPBYTE = BYTE*;
 using PBOOL = BOOL*;
 using HANDLE = void*;
+struct SECURITY_ATTRIBUTES;
+using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
 using HDEVINFO = void*;
 using HWND = struct WindowHandle*;
 using HKEY = struct RegistryKeyHandle*;
@@ -82,11 +84,19 @@ constexpr DWORD ERROR_CANTWRITE = 1013;
 constexpr DWORD ERROR_KEY_DELETED = 1018;
 constexpr DWORD ERROR_INVALID_USER_BUFFER = 1784;
 constexpr DWORD ERROR_INVALID_FLAGS = 1004;
+constexpr DWORD ERROR_ALREADY_EXISTS = 183;
+constexpr DWORD ERROR_NOT_OWNER = 288;
 constexpr DWORD ERROR_INSTALL_FAILURE = 1603;
+constexpr DWORD ERROR_INSTALL_ALREADY_RUNNING = 1618;
 constexpr DWORD ERROR_SUCCESS_REBOOT_INITIATED = 1641;
 constexpr DWORD ERROR_SUCCESS_REBOOT_REQUIRED = 3010;
 constexpr DWORD ERROR_NO_SUCH_DEVINST = 0xE000020B;
 constexpr DWORD ERROR_KEY_DOES_NOT_EXIST = 0xE0000204;
+
+constexpr DWORD WAIT_OBJECT_0 = 0x00000000;
+constexpr DWORD WAIT_ABANDONED = 0x00000080;
+constexpr DWORD WAIT_TIMEOUT = 0x00000102;
+constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
 
 // The COM port database arbitrates the numbers of COM1 to COM4096.
 constexpr DWORD COMDB_MAX_PORTS_ARBITRATED = 4096;
@@ -98,6 +108,10 @@ void SetLastError(DWORD error);
 void Sleep(DWORD milliseconds);
 HANDLE GetCurrentProcess();
 BOOL IsWow64Process(HANDLE process, PBOOL wow64);
+HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCSTR name);
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+BOOL ReleaseMutex(HANDLE mutex);
+BOOL CloseHandle(HANDLE handle);
 
 // setupapi
 BOOL SetupDiGetINFClassA(PCSTR infName, LPGUID classGuid, PSTR className, DWORD classNameSize,
@@ -111,6 +125,8 @@ BOOL SetupDiSetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA record, DW
 BOOL SetupDiRemoveDevice(HDEVINFO set, PSP_DEVINFO_DATA record);
 HKEY SetupDiOpenDevRegKey(HDEVINFO set, PSP_DEVINFO_DATA record, DWORD scope, DWORD hwProfile,
                           DWORD keyType, REGSAM access);
+// cfgmgr32's, which setupapi exports too
+DWORD CMP_WaitNoPendingInstallEvents(DWORD timeout);
 
 // newdev
 BOOL UpdateDriverForPlugAndPlayDevicesA(HWND parent, LPCSTR hardwareId, LPCSTR fullInfPath,

@@ -13,6 +13,8 @@
 // at all: its functions then fail as the calls themselves would, with the
 // loader's error (126 for a missing DLL, 127 for a missing function) as the
 // last error or, for the registry and the COM port database, as the result.
+// Only a function marked optional, which the program can do without, may be
+// missing from a DLL that is used: that one function then fails alone.
 #include <cstdio>
 
 #include "platform/platform.h"
@@ -33,6 +35,7 @@ enum Function {
   SetProperty,
   RemoveDevice,
   OpenDeviceKey,
+  WaitNoPendingInstalls,
   UpdateDriver,
   OpenKey,
   QueryValue,
@@ -48,25 +51,29 @@ enum Function {
 struct Import {
   Dll dll;
   const char* name;
+  bool optional;  // the DLL is used without it
 };
 
 constexpr Import kImports[FunctionCount] = {
-    {Setupapi, "SetupDiGetINFClassA"},
-    {Setupapi, "SetupDiGetClassDevsA"},
-    {Setupapi, "SetupDiEnumDeviceInfo"},
-    {Setupapi, "SetupDiGetDeviceInstanceIdA"},
-    {Setupapi, "SetupDiSetDeviceRegistryPropertyA"},
-    {Setupapi, "SetupDiRemoveDevice"},
-    {Setupapi, "SetupDiOpenDevRegKey"},
-    {Newdev, "UpdateDriverForPlugAndPlayDevicesA"},
-    {Advapi32, "RegOpenKeyExA"},
-    {Advapi32, "RegQueryValueExA"},
-    {Advapi32, "RegSetValueExA"},
-    {Advapi32, "RegCloseKey"},
-    {Msports, "ComDBOpen"},
-    {Msports, "ComDBClose"},
-    {Msports, "ComDBClaimPort"},
-    {Msports, "ComDBReleasePort"},
+    {Setupapi, "SetupDiGetINFClassA", false},
+    {Setupapi, "SetupDiGetClassDevsA", false},
+    {Setupapi, "SetupDiEnumDeviceInfo", false},
+    {Setupapi, "SetupDiGetDeviceInstanceIdA", false},
+    {Setupapi, "SetupDiSetDeviceRegistryPropertyA", false},
+    {Setupapi, "SetupDiRemoveDevice", false},
+    {Setupapi, "SetupDiOpenDevRegKey", false},
+    // Waiting for Windows' own installations is a courtesy the program can
+    // do without.
+    {Setupapi, "CMP_WaitNoPendingInstallEvents", true},
+    {Newdev, "UpdateDriverForPlugAndPlayDevicesA", false},
+    {Advapi32, "RegOpenKeyExA", false},
+    {Advapi32, "RegQueryValueExA", false},
+    {Advapi32, "RegSetValueExA", false},
+    {Advapi32, "RegCloseKey", false},
+    {Msports, "ComDBOpen", false},
+    {Msports, "ComDBClose", false},
+    {Msports, "ComDBClaimPort", false},
+    {Msports, "ComDBReleasePort", false},
 };
 
 using Address = void (*)();
@@ -114,7 +121,9 @@ void Load(Dll dll, bool searchFlags) {
   for (int f = 0; f < FunctionCount && error == ERROR_SUCCESS; ++f) {
     if (kImports[f].dll != dll) continue;
     addresses[f] = reinterpret_cast<Address>(GetProcAddress(module, kImports[f].name));
-    if (addresses[f] == nullptr) error = LastErrorOr(ERROR_PROC_NOT_FOUND);
+    if (addresses[f] == nullptr && !kImports[f].optional) {
+      error = LastErrorOr(ERROR_PROC_NOT_FOUND);
+    }
   }
   if (error != ERROR_SUCCESS) {
     for (int f = 0; f < FunctionCount; ++f) {
@@ -130,7 +139,8 @@ void Load(Dll dll, bool searchFlags) {
 template <typename Pointer>
 Pointer Resolved(Function f) {
   if (addresses[f] == nullptr) {
-    SetLastError(dllErrors[kImports[f].dll]);
+    const DWORD error = dllErrors[kImports[f].dll];
+    SetLastError(error != ERROR_SUCCESS ? error : ERROR_PROC_NOT_FOUND);
     return nullptr;
   }
   return reinterpret_cast<Pointer>(addresses[f]);
@@ -193,6 +203,11 @@ HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO set, PSP_DEVINFO_DATA record, DWORD sc
   const auto f = Resolved<decltype(&SetupDiOpenDevRegKey)>(OpenDeviceKey);
   return f != nullptr ? f(set, record, scope, hwProfile, keyType, access)
                       : static_cast<HKEY>(INVALID_HANDLE_VALUE);
+}
+
+DWORD WINAPI CMP_WaitNoPendingInstallEvents(DWORD timeout) {
+  const auto f = Resolved<decltype(&CMP_WaitNoPendingInstallEvents)>(WaitNoPendingInstalls);
+  return f != nullptr ? f(timeout) : WAIT_FAILED;
 }
 
 // newdev

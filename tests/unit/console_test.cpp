@@ -180,13 +180,34 @@ TEST(Strict, InstallGivesTheWindowsErrorOrTellsOfARestart) {
         "Exit status 1603: install failed, Windows error 3010.\n"}});
 }
 
-TEST(Strict, ReassignGivesABitPerFailedPort) {
-  ExpectStrictStatuses({"r"}, "/STRICT",
-                       {{"all named", AsIs, 0, "Exit status 0: all four ports reassigned.\n"},
-                        {"MSR, Touch Screen", DropParams<0, 2>, 5,
-                         "Exit status 5: reassign failed for MSR, Touch Screen.\n"},
-                        {"VFD, Serial Port C", DropParams<1, 3>, 10,
-                         "Exit status 10: reassign failed for VFD, Serial Port C.\n"}});
+// Takes the given child ports off the machine.
+template <int... Children>
+void Absent(sim::Machine& m) {
+  for (sim::Device& device : m.devices) {
+    if (((device.instanceId == card::ChildId(Children)) || ...)) device.present = false;
+  }
+}
+
+// A port that is not present is not named: its line reads OK, as in a plain
+// run, but a strict run counts it with the failures.
+TEST(Strict, ReassignGivesABitPerPortNotNamed) {
+  ExpectStrictStatuses(
+      {"r"}, "/STRICT",
+      {{"all named", AsIs, 0, "Exit status 0: all four ports reassigned.\n"},
+       {"MSR, Touch Screen", DropParams<0, 2>, 5,
+        "Exit status 5: reassign failed for MSR, Touch Screen.\n"},
+       {"VFD, Serial Port C", DropParams<1, 3>, 10,
+        "Exit status 10: reassign failed for VFD, Serial Port C.\n"},
+       {"no port present", Absent<0, 1, 2, 3>, 15,
+        "Exit status 15: no port of the card is present; nothing was named.\n"},
+       {"two of four present", Absent<1, 3>, 10,
+        "Exit status 10: reassign failed: VFD, Serial Port C not present.\n"},
+       {"one failed, one not present",
+        [](sim::Machine& m) {
+          DropParams<0>(m);
+          Absent<1>(m);
+        },
+        3, "Exit status 3: reassign failed for MSR; VFD not present.\n"}});
 }
 
 TEST(Strict, UninstallGivesOneWhenAnyOfTheCardIsLeft) {
@@ -230,6 +251,94 @@ TEST(Strict, ADllThatCouldNotBeLoadedFailsOnlyTheCallsIntoIt) {
         "missing?).\n"},
        {"no newdev", [](sim::Machine& m) { m.MakeDllUnavailable("newdev.dll"); }, 0,
         "Exit status 0: uninstalled; 6 devices of the card removed.\n"}});
+}
+
+}  // namespace
+
+namespace {
+
+// Before it looks at the machine, a run waits for another run of qrvinst
+// and for the device installations Windows has pending. Each wait prints a
+// line only when there is something to wait for; a run that another one
+// keeps waiting too long changes nothing. Windows may also still be
+// installing devices when install ends.
+struct GuardCase {
+  const char* what;
+  void (*arrange)(sim::Machine&);
+  std::vector<const char*> args;
+  int status;
+  std::string output;  // after the banner
+};
+
+using Pending = sim::Machine::Pending;
+using OtherRun = sim::Machine::OtherRun;
+
+const std::string kWaitForRun = "Waiting for another qrvinst run to finish...\n";
+const std::string kWaitForInstalls = "Waiting for Windows to finish installing devices...\n";
+const std::string kRefusal = "Another qrvinst run has not finished. Nothing was changed.\n";
+const std::string kInstalled = "Installing 7310-zz5 PCI Serial Port Drivers -  [ OK ]\n";
+const std::string kUninstalled = "Uninstalling 7310-zz5 PCI Serial Port Drivers -  [ OK ] \n";
+
+template <OtherRun Run>
+void Other(sim::Machine& m) {
+  m.otherRun = Run;
+}
+template <Pending State>
+void Installing(sim::Machine& m) {
+  m.pendingInstalls = State;
+}
+// The base function's driver sets off installations that outlast any wait.
+void InstallSetsOffMore(sim::Machine& m) {
+  m.beforeCall = [&m](const std::string& function, int occurrence) {
+    if (function == "UpdateDriverForPlugAndPlayDevicesA" && occurrence == 2) {
+      m.pendingInstalls = Pending::OutlastAnyWait;
+    }
+  };
+}
+
+TEST(RunGuard, WaitsForAnotherRunAndForWindowsInstallingDevices) {
+  const std::string reassigned = "Reassigning MSR COM Port - [ OK ] \n"
+                                 "Reassigning VFD COM Port - [ OK ] \n"
+                                 "Reassigning Touch Screen COM Port - [ OK ] \n"
+                                 "Reassigning Serial Port C COM Port - [ OK ] \n";
+  const std::vector<GuardCase> cases = {
+      {"nothing to wait for", AsIs, {"r", "/strict"}, 0,
+       reassigned + "Exit status 0: all four ports reassigned.\n"},
+      {"another run ends meanwhile", Other<OtherRun::EndsWhileWaited>, {"u", "/strict"}, 0,
+       kWaitForRun + kUninstalled + "Exit status 0: uninstalled; 6 devices of the card removed.\n"},
+      {"another run outlasts the wait", Other<OtherRun::OutlastsAnyWait>, {"r"}, 1,
+       kWaitForRun + kRefusal},
+      {"another run outlasts the wait, strict", Other<OtherRun::OutlastsAnyWait>, {"/strict"},
+       1618, kWaitForRun + kRefusal + "Exit status 1618: refused; another qrvinst run has not "
+                                      "finished.\n"},
+      {"a run that crashed left the mutex", Other<OtherRun::Crashed>, {"/strict"}, 0,
+       kInstalled + "Exit status 0: installed.\n"},
+      {"no mutex to be had", [](sim::Machine& m) { m.FailCall("CreateMutexA", 1, 5); }, {"r"}, 0,
+       reassigned},
+      {"installations end meanwhile", Installing<Pending::EndWhileWaited>, {"r", "/strict"}, 0,
+       kWaitForInstalls + reassigned + "Exit status 0: all four ports reassigned.\n"},
+      {"installations outlast the wait", Installing<Pending::OutlastAnyWait>, {"/strict"}, 0,
+       kWaitForInstalls + kInstalled + "Exit status 0: installed; Windows was still installing "
+                                       "devices.\n"},
+      {"the install sets off more", InstallSetsOffMore, {"/strict"}, 0,
+       kInstalled + "Exit status 0: installed; Windows was still installing devices.\n"},
+      {"no way to ask Windows",
+       [](sim::Machine& m) { m.MakeFunctionUnavailable("CMP_WaitNoPendingInstallEvents"); },
+       {"/strict"}, 0, kInstalled + "Exit status 0: installed.\n"},
+  };
+  for (const GuardCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    sim::Machine& m = card::MachineWithCard();
+    c.arrange(m);
+    const Outcome run = RunWith(c.args);
+    EXPECT_EQ(run.exitCode, c.status);
+    EXPECT_EQ(run.output, kBanner + c.output);
+    EXPECT_FALSE(m.mutexOwned);
+    EXPECT_TRUE(m.openMutexes.empty());
+    // A refused run has not even looked at the machine.
+    EXPECT_EQ(m.Calls("GetWindowsDirectoryA").empty(),
+              c.output.find(kRefusal) != std::string::npos);
+  }
 }
 
 }  // namespace
