@@ -69,6 +69,8 @@ bool ComNumberIn(HKEY key, DWORD& number) {
 // differs between 32-bit and 64-bit programs.
 static_assert(sizeof(void*) != 4 || sizeof(SP_DEVINFO_DATA) == 28,
               "device record as on 32-bit Windows");
+static_assert(sizeof(void*) != 4 || sizeof(SP_DEVINSTALL_PARAMS_A) == 296,
+              "install parameters as on 32-bit Windows");
 
 PortInstaller::PortInstaller()
     : portDevices(nullptr),
@@ -89,7 +91,9 @@ PortInstaller::PortInstaller()
       cardPortNames(),
       cardPortCount(0),
       comDatabase(HCOMDB_INVALID_HANDLE_VALUE),
-      comDatabaseMissed(false) {
+      comDatabaseMissed(false),
+      driversAlreadyCurrent(false),
+      removalNeedsRestart(false) {
   deviceRecord.cbSize = sizeof(SP_DEVINFO_DATA);
 
   // A directory that does not fit is left empty rather than cut short: no
@@ -155,9 +159,12 @@ HDEVINFO PortInstaller::OpenClassSet(InfFile inf) {
 
 int PortInstaller::InstallDrivers(BOOL* rebootRequired) {
   if (rebootRequired != nullptr) *rebootRequired = FALSE;
+  driversAlreadyCurrent = true;
   for (const HardwareIdRow& row : HardwareIdTable) {
+    const bool forced = (row.installFlags & INSTALLFLAG_FORCE) != 0;
     char path[kPathSize];
     if (!FormatInfPath(row.inf, path)) {
+      driversAlreadyCurrent = false;
       if (row.required) return ERROR_BUFFER_OVERFLOW;
       continue;
     }
@@ -167,12 +174,17 @@ int PortInstaller::InstallDrivers(BOOL* rebootRequired) {
         TRUE) {
       // Only a call that worked says anything about a restart.
       if (rebootRequired != nullptr && restart != FALSE) *rebootRequired = TRUE;
-    } else if (row.required) {
-      // A failure is never reported as success, even if the platform left
-      // no error code.
-      const DWORD error = GetLastError();
-      return error != ERROR_SUCCESS ? static_cast<int>(error) : 1;
+      if (!forced) driversAlreadyCurrent = false;
+      continue;
     }
+    const DWORD error = GetLastError();
+    // Windows' answer when the INF's driver is no better than the one the
+    // devices have: this one already, or a newer one, which stays.
+    if (error == ERROR_NO_MORE_ITEMS && !forced) continue;
+    driversAlreadyCurrent = false;
+    // A failure is never reported as success, even if the platform left no
+    // error code.
+    if (row.required) return error != ERROR_SUCCESS ? static_cast<int>(error) : 1;
   }
   return 0;
 }
@@ -194,9 +206,11 @@ bool PortInstaller::ReadInstanceId(HDEVINFO set) {
   return false;
 }
 
-int PortInstaller::ReassignChildPort(ChildPort child, const char* portName, bool* present) {
+int PortInstaller::ReassignChildPort(ChildPort child, const char* portName, ChildPorts* ports) {
   const ChildPortRow& row = ChildPortTable[child];
-  if (present != nullptr) *present = false;
+  ChildPorts none{};
+  if (ports == nullptr) ports = &none;
+  *ports = {};
   // Both names are built in instanceId. One that would not fit fails the
   // step before anything is written; the friendly name is the longer.
   if (!FormatInto(instanceId, row.friendlyNameFormat, portName)) return 1;
@@ -207,9 +221,8 @@ int PortInstaller::ReassignChildPort(ChildPort child, const char* portName, bool
   // one there when the walk ends is closed.
   HKEY slot = nullptr;
   for (DWORD index = 0; NextDevice(portDevices, index); ++index) {
-    // Child ports are found by their tag anywhere in the instance ID.
-    if (!ReadInstanceId(portDevices) || std::strstr(instanceId, row.tag) == nullptr) continue;
-    if (present != nullptr) *present = true;
+    if (!ReadInstanceId(portDevices) || !IsChildPort(row.tag)) continue;
+    ++ports->found;
     // Only one of two ports of the same name can have it when they start.
     // The card's own ports may trade names.
     if (heldByOtherPort[number]) return 1;
@@ -227,7 +240,7 @@ int PortInstaller::ReassignChildPort(ChildPort child, const char* portName, bool
     FormatInto(instanceId, row.friendlyNameFormat, portName);
     SetupDiSetDeviceRegistryPropertyA(portDevices, &deviceRecord, SPDRP_FRIENDLYNAME,
                                       AsBytes(instanceId), LengthOf(instanceId));
-    ChangeComNumber(index, number);
+    if (ChangeComNumber(index, number)) ++ports->renamed;
   }
   if (slot != nullptr) RegCloseKey(slot);
   return 0;
@@ -239,10 +252,7 @@ int PortInstaller::RemoveChildDevices() {
   for (DWORD index = 0; NextDevice(portDevices, index); ++index) {
     if (!ReadInstanceId(portDevices)) continue;
     for (const ChildPortRow& row : ChildPortTable) {
-      if (std::strstr(instanceId, row.tag) != nullptr &&
-          SetupDiRemoveDevice(portDevices, &deviceRecord) == TRUE) {
-        ChangeComNumber(index, 0);
-      }
+      if (IsChildPort(row.tag) && RemoveDevice(portDevices)) ChangeComNumber(index, 0);
     }
   }
   return 0;
@@ -253,13 +263,25 @@ int PortInstaller::RemoveParentDevices() {
   return RemoveCardFunction(BaseInf);
 }
 
+// Whether instanceId names one of the card's child ports that carries the
+// tag: an instance of one of the card's four child device IDs, with the tag
+// anywhere in it. The ports of other multifunction cards carry the same
+// tags, which their bus driver gives every child.
+bool PortInstaller::IsChildPort(const char* tag) const {
+  if (std::strstr(instanceId, tag) == nullptr) return false;
+  for (const HardwareIdRow& row : HardwareIdTable) {
+    if (row.inf == PortsInf && IsInstanceOf(instanceId, row.hardwareId)) return true;
+  }
+  return false;
+}
+
 // Whether instanceId names one of the card's devices in the INF's class: a
-// child port by a tag anywhere in it, a function by its device ID. The
+// child port as IsChildPort finds it, a function by its device ID. The
 // classes may be shared with other products' devices.
 bool PortInstaller::IsCardDevice(InfFile inf) const {
   if (inf == PortsInf) {
     for (const ChildPortRow& row : ChildPortTable) {
-      if (std::strstr(instanceId, row.tag) != nullptr) return true;
+      if (IsChildPort(row.tag)) return true;
     }
     return false;
   }
@@ -272,11 +294,23 @@ bool PortInstaller::IsCardDevice(InfFile inf) const {
 int PortInstaller::RemoveCardFunction(InfFile inf) {
   HDEVINFO set = OpenClassSet(inf);
   for (DWORD index = 0; NextDevice(set, index); ++index) {
-    if (ReadInstanceId(set) && IsCardDevice(inf)) {
-      return SetupDiRemoveDevice(set, &deviceRecord) == TRUE ? 0 : 1;
-    }
+    if (ReadInstanceId(set) && IsCardDevice(inf)) return RemoveDevice(set) ? 0 : 1;
   }
   return 1;
+}
+
+// Removes the device in deviceRecord: true when it was. One that Windows
+// can only stop at the next restart counts as removed, and notes that the
+// restart is needed.
+bool PortInstaller::RemoveDevice(HDEVINFO set) {
+  if (SetupDiRemoveDevice(set, &deviceRecord) != TRUE) return false;
+  SP_DEVINSTALL_PARAMS_A params{};
+  params.cbSize = sizeof params;
+  if (SetupDiGetDeviceInstallParamsA(set, &deviceRecord, &params) == TRUE &&
+      (params.Flags & (DI_NEEDREBOOT | DI_NEEDRESTART)) != 0) {
+    removalNeedsRestart = true;
+  }
+  return true;
 }
 
 int PortInstaller::CountCardDevices(DWORD& count) {
@@ -343,21 +377,25 @@ void PortInstaller::ReadPortNames() {
 
 // The port of the card at an index of the snapshot went from the number
 // the walk read to another (0 for none, as when it was removed): the new
-// number is claimed, by force since the names are fixed, and the old one
-// released once no present port holds it. Nothing is released while some
-// port's name is unknown, and a number that stays claimed for that reason
-// counts as a miss.
-void PortInstaller::ChangeComNumber(DWORD index, DWORD to) {
+// number is claimed and the old one released once no present port holds
+// it. Nothing is released while some port's name is unknown, and a number
+// that stays claimed for that reason counts as a miss. True when the port
+// held another number, or one that could not be read.
+bool PortInstaller::ChangeComNumber(DWORD index, DWORD to) {
   CardPortName* walked = nullptr;
   for (DWORD i = 0; i < cardPortCount; ++i) {
     if (cardPortNames[i].index == index) walked = &cardPortNames[i];
   }
   const DWORD from = walked != nullptr && walked->known ? walked->number : 0;
-  BOOL forced = FALSE;
+  const bool changed = walked == nullptr || !walked->known || from != to;
   if (to != 0) {
     if (from != to) ++comNumberHolders[to];
-    if (comDatabase == HCOMDB_INVALID_HANDLE_VALUE ||
-        ComDBClaimPort(comDatabase, to, TRUE, &forced) != ERROR_SUCCESS) {
+    // A number in use already, by this port or another of the same name,
+    // is as a claim wants it.
+    const LONG claim = comDatabase == HCOMDB_INVALID_HANDLE_VALUE
+                           ? static_cast<LONG>(ERROR_INVALID_HANDLE)
+                           : ComDBClaimPort(comDatabase, to, FALSE, nullptr);
+    if (claim != ERROR_SUCCESS && claim != static_cast<LONG>(ERROR_SHARING_VIOLATION)) {
       comDatabaseMissed = true;
     }
   }
@@ -373,6 +411,7 @@ void PortInstaller::ChangeComNumber(DWORD index, DWORD to) {
     }
   }
   if (walked != nullptr) *walked = {index, to, true};
+  return changed;
 }
 
 int PortInstaller::OpenComDatabase() {

@@ -23,25 +23,40 @@ class PortInstaller {
 
   // Installs the product function, the base function, then the four
   // children. 0 when both functions installed, whatever the children did;
-  // otherwise the platform's error code for the function that failed.
+  // otherwise the platform's error code for the function that failed. A
+  // device that already has the INF's driver, or a better one, counts as
+  // installed: only the base function is forced to take it.
   // Given rebootRequired, Windows leaves any restart to the caller, and it
   // is set to whether an installation that worked needs one; without it,
-  // Windows asks the user itself.
+  // Windows asks the user itself, after each driver that needs it.
   int InstallDrivers(BOOL* rebootRequired = nullptr);
+  // Whether the last InstallDrivers found every device that it does not
+  // force already with its driver or a better one.
+  bool DriversAlreadyCurrent() const { return driversAlreadyCurrent; }
 
-  // Names every child in the snapshot that carries the child's tag: its
-  // PortName value and its friendly name. 1 when another device, one that is
-  // not the card's, holds the name (then nothing is written), when a key
-  // could not be opened, the name not written or a name would not fit; 0
-  // otherwise, also when no device matched. Each child named claims its new
-  // number in the COM port database and releases its old one, unless another
-  // present port still holds that. Given present, sets it to whether the
-  // snapshot holds any port of the child.
-  int ReassignChildPort(ChildPort child, const char* portName, bool* present = nullptr);
+  // What a reassign found of a child's ports in the snapshot: how many
+  // there are, and how many of them held another name before (or one that
+  // could not be read).
+  struct ChildPorts {
+    DWORD found;
+    DWORD renamed;
+  };
 
-  // Removes every child in the snapshot that carries one of the tags, and
-  // releases the number each removed child held; 0.
+  // Names every port of the card in the snapshot that carries the child's
+  // tag: its PortName value and its friendly name. 1 when another device,
+  // one that is not the card's, holds the name (then nothing is written),
+  // when a key could not be opened, the name not written or a name would
+  // not fit; 0 otherwise, also when no device matched. Each child named
+  // claims its new number in the COM port database and releases its old
+  // one, unless another present port still holds that.
+  int ReassignChildPort(ChildPort child, const char* portName, ChildPorts* ports = nullptr);
+
+  // Removes every port of the card in the snapshot that carries one of the
+  // tags, and releases the number each removed port held; 0.
   int RemoveChildDevices();
+  // Whether a removal can finish only when Windows restarts: a device that
+  // could not be stopped, such as a port an application holds open.
+  bool RemovalNeedsRestart() const { return removalNeedsRestart; }
 
   // The COM port database is shared by the whole system: it is opened for
   // the naming or removal of the child ports and closed right after. 0 when
@@ -75,11 +90,13 @@ class PortInstaller {
   bool NextDevice(HDEVINFO set, DWORD index);
   bool ReadInstanceId(HDEVINFO set);
   HDEVINFO OpenClassSet(InfFile inf);
+  bool IsChildPort(const char* tag) const;
   bool IsCardDevice(InfFile inf) const;
+  bool RemoveDevice(HDEVINFO set);
   int RemoveCardFunction(InfFile inf);
   bool ReadComNumber(HDEVINFO set, DWORD& number);
   void ReadPortNames();
-  void ChangeComNumber(DWORD index, DWORD to);
+  bool ChangeComNumber(DWORD index, DWORD to);
 
   HDEVINFO portDevices;
   GUID portsClass;
@@ -119,4 +136,6 @@ class PortInstaller {
   DWORD cardPortCount;
   HCOMDB comDatabase;
   bool comDatabaseMissed;
+  bool driversAlreadyCurrent;
+  bool removalNeedsRestart;
 };

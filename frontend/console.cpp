@@ -136,17 +136,24 @@ Mode SelectMode(int argc, const char* const argv[]) {
 
 Verdict RunInstallSequence(PortInstaller& installer, bool strict, bool settled) {
   Print("Installing 7310-zz5 PCI Serial Port Drivers - ");
-  // Asked for the answer, Windows never puts up its own restart prompt.
+  // Asked for the answer, Windows never puts up its own restart prompt: it
+  // would do so after any of the six drivers, and a restart then would cut
+  // the install short.
   BOOL restart = FALSE;
-  const int result = installer.InstallDrivers(strict ? &restart : nullptr);
+  const int result = installer.InstallDrivers(&restart);
   // The child ports come up once their parent has its driver, and Windows
   // installs them in the background: the result waits for them. The prompt
   // stands on the screen meanwhile.
   settled = WaitForDeviceInstallations(Print, nullptr) && settled;
   Print(result == 0 ? " [ OK ]\n" : " [ FAILED ] \n");
+  // A plain run lets Windows ask for the restart, once, at the end; a
+  // strict one leaves it to the deployment tool.
+  if (restart != FALSE && !strict) SetupPromptReboot(nullptr, nullptr, FALSE);
   Verdict verdict{0, "installed."};
   if (result == 0 && restart != FALSE) {
     verdict = {kRestartNeeded, "installed; restart Windows to finish."};
+  } else if (result == 0 && installer.DriversAlreadyCurrent()) {
+    FormatInto(verdict.words, "installed; drivers already current.");
   } else if (result != 0) {
     verdict.status = InstallFailureStatus(result);
     // The setup API's own codes have the top bit set and read best in hex.
@@ -172,18 +179,20 @@ Verdict RunReassignSequence(PortInstaller& installer) {
   // either list with room to spare.
   char failed[64] = "";
   char absent[64] = "";
+  DWORD renamed = 0;
   installer.OpenComDatabase();
   for (const ReassignRow& row : kReassignRows) {
     Print(row.prompt);
-    bool present = false;
-    if (installer.ReassignChildPort(row.child, row.portName, &present) != 0) {
+    PortInstaller::ChildPorts ports{};
+    if (installer.ReassignChildPort(row.child, row.portName, &ports) != 0) {
       Print("[ FAILED ]\n");
       ListRow(failed, row);
       verdict.status |= 1 << row.child;
       continue;
     }
     Print("[ OK ] \n");
-    if (!present) {
+    renamed += ports.renamed;
+    if (ports.found == 0) {
       ListRow(absent, row);
       verdict.status |= 1 << row.child;
     }
@@ -191,7 +200,9 @@ Verdict RunReassignSequence(PortInstaller& installer) {
   // Not held through the pause: other installers wait for it.
   installer.CloseComDatabase();
   Sleep(3000);
-  if (failed[0] == '\0' && verdict.status == (1 << ChildPortCount) - 1) {
+  if (verdict.status == 0 && renamed == 0) {
+    FormatInto(verdict.words, "all four ports already had their names.");
+  } else if (failed[0] == '\0' && verdict.status == (1 << ChildPortCount) - 1) {
     FormatInto(verdict.words, "no port of the card is present; nothing was named.");
   } else if (failed[0] != '\0' && absent[0] != '\0') {
     FormatInto(verdict.words, "reassign failed for %s; %s not present.", failed, absent);
@@ -228,6 +239,8 @@ Verdict RunUninstallSequence(PortInstaller& installer, bool strict) {
                  static_cast<unsigned long>(after), Devices(after));
     } else if (before == 0) {
       verdict = {0, "no card found; nothing to uninstall."};
+    } else if (installer.RemovalNeedsRestart()) {
+      verdict = {kRestartNeeded, "uninstalled; restart Windows to finish."};
     } else {
       verdict.status = 0;
       FormatInto(verdict.words, "uninstalled; %lu %s of the card removed.",

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks what Windows sees of a built qrvinst.exe or qrvinst64.exe before it
 # runs a line of it: a stripped console program for its processor, no bigger
-# than 64 KiB, with ASLR and DEP (and high-entropy ASLR on x64), that
+# than 64 KiB, with ASLR and DEP (and high-entropy ASLR on x64), aware of
+# Terminal Server (so that Windows gives it the real Windows directory), that
 # imports nothing but KERNEL32 and msvcrt, with one 16-colour 32x32 icon, a
 # version resource naming the file and the project's version, and a manifest
 # for its processor that asks for elevation.
@@ -13,11 +14,11 @@ arch=$1 exe=$2 icon_source=$3 make_icon=$4 project_version=$5
 case $arch in
   win32)
     objdump=i686-w64-mingw32-objdump format=pei-i386 cpu=x86 what="PE32 file for Intel 80386"
-    hardening="DYNAMIC_BASE NX_COMPAT"
+    hardening="DYNAMIC_BASE NX_COMPAT TERMINAL_SERVICE_AWARE"
     ;;
   win64)
     objdump=x86_64-w64-mingw32-objdump format=pei-x86-64 cpu=amd64 what="PE32+ file for x86-64"
-    hardening="DYNAMIC_BASE NX_COMPAT HIGH_ENTROPY_VA"
+    hardening="DYNAMIC_BASE NX_COMPAT HIGH_ENTROPY_VA TERMINAL_SERVICE_AWARE"
     ;;
   *) echo "usage: check_exe.sh <win32|win64> <exe> <icon.txt> <make_icon.py> <version>" >&2; exit 2 ;;
 esac

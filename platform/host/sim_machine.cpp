@@ -456,8 +456,13 @@ BOOL SetupDiRemoveDevice(HDEVINFO set, PSP_DEVINFO_DATA record) {
   if (!device) return FALSE;
   if (!device->present) return Fail(ERROR_NO_SUCH_DEVINST);
   // The device and its keys go; the element stays in the set. Its children
-  // leave the present list, their keys stay.
+  // leave the present list, their keys stay. A device in use stops only at
+  // the next restart, which the element's install parameters then ask for.
   device->present = false;
+  if (device->inUse) {
+    M().installFlags[{reinterpret_cast<std::uintptr_t>(set) - sim::kSetBase,
+                      record->DevInst - 1}] |= DI_NEEDREBOOT;
+  }
   for (sim::Device& child : M().devices) {
     if (!child.parent.empty() && sim::Lower(child.parent) == sim::Lower(device->instanceId)) {
       child.present = false;
@@ -501,6 +506,34 @@ HKEY SetupDiOpenDevRegKey(HDEVINFO set, PSP_DEVINFO_DATA record, DWORD scope, DW
   return sim::OpenKey(path);
 }
 
+BOOL SetupDiGetDeviceInstallParamsA(HDEVINFO set, PSP_DEVINFO_DATA record,
+                                    PSP_DEVINSTALL_PARAMS_A params) {
+  if (const auto fault = Enter("SetupDiGetDeviceInstallParamsA",
+                               {sim::SetName(set), sim::Pointer(record), sim::Pointer(params)})) {
+    return Fail(*fault);
+  }
+  if (!record || !sim::RecordDevice(set, record)) return Fail(ERROR_INVALID_PARAMETER);
+  if (!params || params->cbSize != sizeof(SP_DEVINSTALL_PARAMS_A)) {
+    return Fail(ERROR_INVALID_USER_BUFFER);
+  }
+  const auto flags = M().installFlags.find(
+      {reinterpret_cast<std::uintptr_t>(set) - sim::kSetBase, record->DevInst - 1});
+  *params = SP_DEVINSTALL_PARAMS_A{};
+  params->cbSize = sizeof(SP_DEVINSTALL_PARAMS_A);
+  params->Flags = flags == M().installFlags.end() ? 0 : flags->second;
+  return Succeed();
+}
+
+// Asks the user to restart Windows; the user here always says later.
+int SetupPromptReboot(HSPFILEQ fileQueue, HWND owner, BOOL scanOnly) {
+  if (const auto fault = Enter("SetupPromptReboot", {sim::Pointer(fileQueue), sim::Pointer(owner),
+                                                     sim::Number(static_cast<DWORD>(scanOnly))})) {
+    Fail(*fault);
+    return -1;
+  }
+  return SPFILEQ_REBOOT_RECOMMENDED;
+}
+
 // Pending installations end while the caller waits, unless they outlast
 // any wait; a caller that does not wait (0) only learns whether any are.
 DWORD CMP_WaitNoPendingInstallEvents(DWORD timeout) {
@@ -534,16 +567,30 @@ BOOL UpdateDriverForPlugAndPlayDevicesA(HWND parent, LPCSTR hardwareId, LPCSTR f
   const auto inf = M().infs.find(fullInfPath);
   if (inf == M().infs.end()) return Fail(ERROR_FILE_NOT_FOUND);
   if (!inf->second.readable) return Fail(ERROR_INVALID_DATA);
+  // Unless forced, a driver that is no better than the one a device has
+  // (the same, or a newer one) is not installed on it.
+  const bool force = (installFlags & INSTALLFLAG_FORCE) != 0;
   bool matched = false;
+  bool installed = false;
   for (sim::Device& device : M().devices) {
-    if (device.present && sim::HasHardwareId(device, hardwareId)) {
-      device.driverInf = fullInfPath;
-      device.driverFlags = installFlags;
-      matched = true;
+    if (!device.present || !sim::HasHardwareId(device, hardwareId)) continue;
+    matched = true;
+    if (!force && (device.newerDriver || sim::Lower(device.driverInf) == sim::Lower(fullInfPath))) {
+      continue;
     }
+    device.driverInf = fullInfPath;
+    device.driverFlags = installFlags;
+    device.newerDriver = false;
+    installed = true;
   }
   if (!matched) return Fail(ERROR_NO_SUCH_DEVINST);
-  if (rebootRequired) *rebootRequired = M().restartIds.count(hardwareId) ? TRUE : FALSE;
+  if (!installed) return Fail(ERROR_NO_MORE_ITEMS);
+  const bool restart = M().restartIds.count(hardwareId) != 0;
+  if (rebootRequired) {
+    *rebootRequired = restart ? TRUE : FALSE;
+  } else if (restart) {
+    ++M().restartPromptsByNewdev;
+  }
   return Succeed();
 }
 
@@ -636,7 +683,8 @@ LONG ComDBClose(HCOMDB database) {
   return ERROR_SUCCESS;
 }
 
-// A number in use is claimed again only by force, which says so in forced.
+// A number already in use stays so and says ERROR_SHARING_VIOLATION.
+// ForceClaim and Forced are reserved for Windows' own use: ignored here.
 LONG ComDBClaimPort(HCOMDB database, DWORD comNumber, BOOL forceClaim, PBOOL forced) {
   if (const auto fault = Enter(
           "ComDBClaimPort", {sim::ComDatabaseName(database), sim::Number(comNumber),
@@ -644,11 +692,7 @@ LONG ComDBClaimPort(HCOMDB database, DWORD comNumber, BOOL forceClaim, PBOOL for
     return static_cast<LONG>(*fault);
   }
   if (!sim::Arbitrates(database, comNumber)) return ERROR_INVALID_PARAMETER;
-  const bool inUse = M().claimedComNumbers.count(comNumber) != 0;
-  if (forced) *forced = FALSE;
-  if (inUse && !forceClaim) return ERROR_SHARING_VIOLATION;
-  if (inUse && forced) *forced = TRUE;
-  M().claimedComNumbers.insert(comNumber);
+  if (!M().claimedComNumbers.insert(comNumber).second) return ERROR_SHARING_VIOLATION;
   return ERROR_SUCCESS;
 }
 

@@ -37,6 +37,12 @@ struct Device {
   bool present = true;
   std::string driverInf;  // the INF last installed on it, empty when none
   DWORD driverFlags = 0;
+  // It has a driver newer than any INF offers (say from Windows Update):
+  // only a forced update replaces it.
+  bool newerDriver = false;
+  // In use (a port held open by an application): it cannot be stopped, so
+  // its removal needs a restart to finish.
+  bool inUse = false;
   // The device it was enumerated by, if any. Removing a parent takes its
   // children off the present list without uninstalling them: their keys
   // stay behind, and they can no longer be removed.
@@ -97,8 +103,10 @@ class Machine {
   std::vector<Call> journal;
   DWORD lastError = ERROR_SUCCESS;
   // Driver updates for these hardware IDs work but need a restart, which
-  // they report when the caller asks.
+  // they report when the caller asks; otherwise Windows asks the user to
+  // restart, each time (counted here).
   std::set<std::string, NoCase> restartIds;
+  int restartPromptsByNewdev = 0;
   // The COM port database: the claimed numbers, 1 to 4096.
   std::set<DWORD> claimedComNumbers;
   // Device installations the Plug and Play manager has pending: none, some
@@ -128,6 +136,8 @@ class Machine {
   };
   std::map<std::string, Inf, NoCase> infs;
   std::vector<std::vector<std::size_t>> sets;   // device indices per set
+  // The install parameters' flags of a set's elements, by set and device.
+  std::map<std::pair<std::size_t, std::size_t>, DWORD> installFlags;
   std::map<std::size_t, std::string> openKeys;  // handle number -> key path
   std::size_t nextKey = 1;
   std::set<std::size_t> openComDatabases;  // handle numbers

@@ -48,6 +48,21 @@ struct SP_DEVINFO_DATA {
 };
 using PSP_DEVINFO_DATA = SP_DEVINFO_DATA*;
 
+struct SP_DEVINSTALL_PARAMS_A {
+  DWORD cbSize;
+  DWORD Flags;
+  DWORD FlagsEx;
+  HWND hwndParent;
+  void* InstallMsgHandler;
+  void* InstallMsgHandlerContext;
+  void* FileQueue;
+  ULONG_PTR ClassInstallReserved;
+  DWORD Reserved;
+  char DriverPath[260];
+};
+using PSP_DEVINSTALL_PARAMS_A = SP_DEVINSTALL_PARAMS_A*;
+using HSPFILEQ = void*;
+
 #define WINAPI
 #define TRUE 1
 #define FALSE 0
@@ -63,6 +78,9 @@ constexpr DWORD DIREG_DEV = 0x00000001;
 constexpr DWORD INSTALLFLAG_FORCE = 0x00000001;
 constexpr DWORD INSTALLFLAG_READONLY = 0x00000002;
 constexpr DWORD INSTALLFLAG_NONINTERACTIVE = 0x00000004;
+constexpr DWORD DI_NEEDRESTART = 0x00000080;
+constexpr DWORD DI_NEEDREBOOT = 0x00000100;
+constexpr int SPFILEQ_REBOOT_RECOMMENDED = 0x00000002;
 constexpr REGSAM KEY_QUERY_VALUE = 0x00000001;
 constexpr REGSAM KEY_ALL_ACCESS = 0x000F003F;
 constexpr DWORD REG_SZ = 1;
@@ -125,6 +143,9 @@ BOOL SetupDiSetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA record, DW
 BOOL SetupDiRemoveDevice(HDEVINFO set, PSP_DEVINFO_DATA record);
 HKEY SetupDiOpenDevRegKey(HDEVINFO set, PSP_DEVINFO_DATA record, DWORD scope, DWORD hwProfile,
                           DWORD keyType, REGSAM access);
+BOOL SetupDiGetDeviceInstallParamsA(HDEVINFO set, PSP_DEVINFO_DATA record,
+                                    PSP_DEVINSTALL_PARAMS_A params);
+int SetupPromptReboot(HSPFILEQ fileQueue, HWND owner, BOOL scanOnly);
 // cfgmgr32's, which setupapi exports too
 DWORD CMP_WaitNoPendingInstallEvents(DWORD timeout);
 

@@ -35,6 +35,8 @@ enum Function {
   SetProperty,
   RemoveDevice,
   OpenDeviceKey,
+  GetInstallParams,
+  PromptReboot,
   WaitNoPendingInstalls,
   UpdateDriver,
   OpenKey,
@@ -62,6 +64,8 @@ constexpr Import kImports[FunctionCount] = {
     {Setupapi, "SetupDiSetDeviceRegistryPropertyA", false},
     {Setupapi, "SetupDiRemoveDevice", false},
     {Setupapi, "SetupDiOpenDevRegKey", false},
+    {Setupapi, "SetupDiGetDeviceInstallParamsA", false},
+    {Setupapi, "SetupPromptReboot", false},
     // Waiting for Windows' own installations is a courtesy the program can
     // do without.
     {Setupapi, "CMP_WaitNoPendingInstallEvents", true},
@@ -203,6 +207,17 @@ HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO set, PSP_DEVINFO_DATA record, DWORD sc
   const auto f = Resolved<decltype(&SetupDiOpenDevRegKey)>(OpenDeviceKey);
   return f != nullptr ? f(set, record, scope, hwProfile, keyType, access)
                       : static_cast<HKEY>(INVALID_HANDLE_VALUE);
+}
+
+BOOL WINAPI SetupDiGetDeviceInstallParamsA(HDEVINFO set, PSP_DEVINFO_DATA record,
+                                           PSP_DEVINSTALL_PARAMS_A params) {
+  const auto f = Resolved<decltype(&SetupDiGetDeviceInstallParamsA)>(GetInstallParams);
+  return f != nullptr ? f(set, record, params) : FALSE;
+}
+
+INT WINAPI SetupPromptReboot(HSPFILEQ fileQueue, HWND owner, BOOL scanOnly) {
+  const auto f = Resolved<decltype(&SetupPromptReboot)>(PromptReboot);
+  return f != nullptr ? f(fileQueue, owner, scanOnly) : -1;
 }
 
 DWORD WINAPI CMP_WaitNoPendingInstallEvents(DWORD timeout) {

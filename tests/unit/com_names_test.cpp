@@ -119,9 +119,20 @@ void DatabaseClosed(sim::Machine& m) { m.FailCall("ComDBOpen", 1, ERROR_ACCESS_D
 void NoMsports(sim::Machine& m) { m.MakeDllUnavailable("msports.dll"); }
 void SecondClaimRefused(sim::Machine& m) { m.FailCall("ComDBClaimPort", 2, ERROR_CANTWRITE); }
 
+// A run after one that named the ports: the claims find the numbers in
+// use already, which is what they want.
+void NamedBefore(sim::Machine& m) {
+  for (int child = 0; child < 4; ++child) {
+    card::NamePort(m, card::ChildId(child), "COM" + std::to_string(3 + child));
+  }
+  m.claimedComNumbers = {1, 3, 4, 5, 6};
+}
+
 TEST(ComNames, ReassignSkipsANameAnotherDeviceHolds) {
   ExpectComCases({
       {"the names after an install", AsInstalled, "r", "0: all four ports reassigned.",
+       "1 3 4 5 6 | COM3 COM4 COM5 COM6 COM1"},
+      {"named before", NamedBefore, "r", "0: all four ports already had their names.",
        "1 3 4 5 6 | COM3 COM4 COM5 COM6 COM1"},
       {"the onboard port holds COM3: the MSR port keeps COM7", OnboardHoldsCom3, "r",
        "1: reassign failed for MSR.", "3 4 5 6 7 | COM7 COM4 COM5 COM6 COM3"},
@@ -225,6 +236,36 @@ TEST(ComNames, TheDatabaseIsHeldOnlyWhileThePortsAreNamed) {
   }
   EXPECT_EQ(order, (std::vector<std::string>{"ComDBOpen", "ComDBClose", "Sleep"}));
   EXPECT_EQ(m.Calls("SetupDiOpenDevRegKey").size(), 5u);  // the onboard port and the four
+}
+
+}  // namespace
+
+namespace {
+
+// Another multifunction card's ports carry the same tags as the card's own:
+// such a port is never named, claimed for or removed, and its name counts
+// as another device's.
+TEST(ComNames, AnotherCardsPortIsLeftAlone) {
+  const std::string other = "MF\\ACME_DUALSERIAL_COM\\5&99AA&0&CHILD0000";
+  sim::Machine& m = card::MachineWithCard();
+  AfterInstall(m);
+  m.AddDevice(other, "MF\\ACME_DUALSERIAL_COM", card::kPortsClass);
+  card::NamePort(m, other, "COM3");
+  m.claimedComNumbers.insert(3);
+  const auto run = [](const char* mode) {
+    const char* const argv[] = {"qrvinst.exe", mode, "/strict"};
+    testing::internal::CaptureStdout();
+    const int status = RunProgram(3, argv);
+    const std::string output = testing::internal::GetCapturedStdout();
+    return std::to_string(status) + output.substr(output.rfind(':'));
+  };
+
+  EXPECT_EQ(run("r"), "1: reassign failed for MSR.\n");
+  EXPECT_EQ(run("u"), "0: uninstalled; 6 devices of the card removed.\n");
+  ASSERT_TRUE(m.FindDevice(other)->present);
+  EXPECT_EQ(m.FindValue(sim::DeviceParametersKey(other), "PortName")->data, "COM3");
+  EXPECT_EQ(m.FindValue(sim::EnumKey(other), "FriendlyName"), nullptr);
+  EXPECT_EQ(After(m), "1 3 | - - - - COM1");
 }
 
 }  // namespace

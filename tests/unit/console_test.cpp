@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <string>
 #include <vector>
 
@@ -121,8 +123,7 @@ struct StrictCase {
 };
 
 // Runs each case plain, then with the switch after args. The strict run
-// prints the plain run's text and its status line, and only it asks Windows
-// for the restart answer (bRebootRequired), so that Windows never prompts.
+// prints the plain run's text and its status line.
 void ExpectStrictStatuses(std::vector<const char*> args, const char* strictSwitch,
                           const std::vector<StrictCase>& cases) {
   for (const StrictCase& c : cases) {
@@ -139,8 +140,21 @@ void ExpectStrictStatuses(std::vector<const char*> args, const char* strictSwitc
         EXPECT_EQ(run.output, plainOutput + c.lastLine);
       }
       plainOutput = run.output;
+      // Every install asks for the restart answer, so that Windows never
+      // prompts in the middle of it; a plain run that needs a restart lets
+      // Windows prompt once, at the end.
       for (const sim::Call& call : m.Calls("UpdateDriverForPlugAndPlayDevicesA")) {
-        EXPECT_EQ(call.args[4], strict ? "ptr" : "NULL");
+        EXPECT_EQ(call.args[4], "ptr");
+      }
+      EXPECT_EQ(m.restartPromptsByNewdev, 0);
+      const bool prompt = !strict && !m.restartIds.empty();
+      EXPECT_EQ(m.Calls("SetupPromptReboot").size(), prompt ? 1u : 0u);
+      if (prompt) {
+        const auto last = std::find_if(m.journal.rbegin(), m.journal.rend(), [](const sim::Call& call) {
+          return call.function == "UpdateDriverForPlugAndPlayDevicesA" ||
+                 call.function == "SetupPromptReboot";
+        });
+        EXPECT_EQ(last->function, "SetupPromptReboot");
       }
     }
   }
@@ -159,6 +173,17 @@ void DropParams(sim::Machine& m) {
   (m.registry.erase(sim::DeviceParametersKey(card::ChildId(Children))), ...);
 }
 
+// The card as a finished install leaves it.
+void Installed(sim::Machine& m) {
+  for (sim::Device& device : m.devices) {
+    if (device.instanceId != card::kOnboardPort) {
+      device.driverInf = device.hardwareIds[0][0] == 'M'   ? card::PortsInf()
+                         : device.instanceId == card::BaseId() ? card::BaseInf()
+                                                             : card::ProductInf();
+    }
+  }
+}
+
 // "/strict" as the first argument installs, as any argument that is no key.
 TEST(Strict, InstallGivesTheWindowsErrorOrTellsOfARestart) {
   ExpectStrictStatuses(
@@ -167,6 +192,15 @@ TEST(Strict, InstallGivesTheWindowsErrorOrTellsOfARestart) {
        {"a child needs a restart",
         [](sim::Machine& m) { m.restartIds.insert(card::kChildHardwareIds[3]); }, 3010,
         "Exit status 3010: installed; restart Windows to finish.\n"},
+       {"the product function needs a restart",
+        [](sim::Machine& m) { m.restartIds.insert(card::kProductHardwareId); }, 3010,
+        "Exit status 3010: installed; restart Windows to finish.\n"},
+       // Windows answers ERROR_NO_MORE_ITEMS for a driver no better than the
+       // device's own: that row is done.
+       {"installed before", Installed, 0, "Exit status 0: installed; drivers already current.\n"},
+       {"a newer driver on the product function",
+        [](sim::Machine& m) { m.devices[1].newerDriver = true; }, 0,
+        "Exit status 0: installed.\n"},
        {"a restart does not hide a failure",
         [](sim::Machine& m) {
           m.restartIds.insert(card::kProductHardwareId);
@@ -222,6 +256,9 @@ TEST(Strict, UninstallGivesOneWhenAnyOfTheCardIsLeft) {
           card::AddCard(m, '2');
         },
         1, "Exit status 1: uninstall incomplete; 2 devices of the card still present.\n"},
+       {"a port in use: removed at the restart",
+        [](sim::Machine& m) { m.devices[3].inUse = true; }, 3010,
+        "Exit status 3010: uninstalled; restart Windows to finish.\n"},
        {"a class that cannot be searched", [](sim::Machine& m) { m.infs.erase(card::BaseInf()); },
         1,
         "Exit status 1: uninstall not confirmed; could not look for the card (INF files "

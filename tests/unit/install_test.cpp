@@ -111,6 +111,20 @@ TEST(Install, AFailingBaseFunctionLeavesTheChildrenAlone) {
   for (int child = 0; child < 4; ++child) EXPECT_EQ(DriverOf(m, card::ChildId(child)), "");
 }
 
+// Windows' answer when the device already has this driver or a better one.
+TEST(Install, AProductFunctionWithItsDriverAlreadyGoesOn) {
+  sim::Machine& m = card::MachineWithCard();
+  m.FailCall("UpdateDriverForPlugAndPlayDevicesA", 1, ERROR_NO_MORE_ITEMS);
+  PortInstaller installer;
+
+  EXPECT_EQ(installer.InstallDrivers(), 0);
+  ASSERT_EQ(InstallCalls(m).size(), 6u);
+  EXPECT_EQ(InstallCalls(m)[1][3], "1");  // the base function, forced
+  for (int child = 0; child < 4; ++child) {
+    EXPECT_EQ(DriverOf(m, card::ChildId(child)), card::PortsInf());
+  }
+}
+
 TEST(Install, FailingChildrenDoNotFailTheInstallation) {
   sim::Machine& m = card::MachineWithCard();
   for (int call = 3; call <= 6; ++call) {
