@@ -235,6 +235,10 @@ TEST(ComNames, TheDatabaseIsHeldOnlyWhileThePortsAreNamed) {
     }
   }
   EXPECT_EQ(order, (std::vector<std::string>{"ComDBOpen", "ComDBClose", "Sleep"}));
+  // ForceClaim and Forced are reserved for Windows' own use.
+  for (const sim::Call& claim : m.Calls("ComDBClaimPort")) {
+    EXPECT_EQ(claim.args[2] + " " + claim.args[3], "0 NULL");
+  }
   EXPECT_EQ(m.Calls("SetupDiOpenDevRegKey").size(), 5u);  // the onboard port and the four
 }
 
