@@ -1,6 +1,8 @@
 #include "engine/port_installer.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "engine/fixed_text.h"
 
@@ -268,11 +270,11 @@ int PortInstaller::RemoveParentDevices() {
 // anywhere in it. The ports of other multifunction cards carry the same
 // tags, which their bus driver gives every child.
 bool PortInstaller::IsChildPort(const char* tag) const {
-  if (std::strstr(instanceId, tag) == nullptr) return false;
-  for (const HardwareIdRow& row : HardwareIdTable) {
-    if (row.inf == PortsInf && IsInstanceOf(instanceId, row.hardwareId)) return true;
-  }
-  return false;
+  return std::strstr(instanceId, tag) != nullptr &&
+         std::any_of(std::begin(HardwareIdTable), std::end(HardwareIdTable),
+                     [this](const HardwareIdRow& row) {
+                       return row.inf == PortsInf && IsInstanceOf(instanceId, row.hardwareId);
+                     });
 }
 
 // Whether instanceId names one of the card's devices in the INF's class: a
@@ -280,10 +282,8 @@ bool PortInstaller::IsChildPort(const char* tag) const {
 // classes may be shared with other products' devices.
 bool PortInstaller::IsCardDevice(InfFile inf) const {
   if (inf == PortsInf) {
-    for (const ChildPortRow& row : ChildPortTable) {
-      if (IsChildPort(row.tag)) return true;
-    }
-    return false;
+    return std::any_of(std::begin(ChildPortTable), std::end(ChildPortTable),
+                       [this](const ChildPortRow& row) { return IsChildPort(row.tag); });
   }
   const int function = inf == ProductInf ? ProductFunctionRow : BaseFunctionRow;
   return IsInstanceOf(instanceId, HardwareIdTable[function].hardwareId);

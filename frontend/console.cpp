@@ -153,7 +153,7 @@ Verdict RunInstallSequence(PortInstaller& installer, bool strict, bool settled) 
   if (result == 0 && restart != FALSE) {
     verdict = {kRestartNeeded, "installed; restart Windows to finish."};
   } else if (result == 0 && installer.DriversAlreadyCurrent()) {
-    FormatInto(verdict.words, "installed; drivers already current.");
+    verdict = {0, "installed; drivers already current."};
   } else if (result != 0) {
     verdict.status = InstallFailureStatus(result);
     // The setup API's own codes have the top bit set and read best in hex.
@@ -201,9 +201,9 @@ Verdict RunReassignSequence(PortInstaller& installer) {
   installer.CloseComDatabase();
   Sleep(3000);
   if (verdict.status == 0 && renamed == 0) {
-    FormatInto(verdict.words, "all four ports already had their names.");
+    verdict = {0, "all four ports already had their names."};
   } else if (failed[0] == '\0' && verdict.status == (1 << ChildPortCount) - 1) {
-    FormatInto(verdict.words, "no port of the card is present; nothing was named.");
+    verdict = {verdict.status, "no port of the card is present; nothing was named."};
   } else if (failed[0] != '\0' && absent[0] != '\0') {
     FormatInto(verdict.words, "reassign failed for %s; %s not present.", failed, absent);
   } else if (failed[0] != '\0') {

@@ -22,6 +22,7 @@ RunLock::~RunLock() {
 }
 
 bool RunLock::Take(Printer print) {
+  if (mutex != nullptr) return true;  // taken already
   mutex = CreateMutexA(nullptr, FALSE, kMutexName);
   if (mutex == nullptr) return true;
   DWORD wait = WaitForSingleObject(mutex, 0);

@@ -51,33 +51,33 @@ enum Function {
 };
 
 struct Import {
-  Dll dll;
   const char* name;
+  Dll dll;
   bool optional;  // the DLL is used without it
 };
 
 constexpr Import kImports[FunctionCount] = {
-    {Setupapi, "SetupDiGetINFClassA", false},
-    {Setupapi, "SetupDiGetClassDevsA", false},
-    {Setupapi, "SetupDiEnumDeviceInfo", false},
-    {Setupapi, "SetupDiGetDeviceInstanceIdA", false},
-    {Setupapi, "SetupDiSetDeviceRegistryPropertyA", false},
-    {Setupapi, "SetupDiRemoveDevice", false},
-    {Setupapi, "SetupDiOpenDevRegKey", false},
-    {Setupapi, "SetupDiGetDeviceInstallParamsA", false},
-    {Setupapi, "SetupPromptReboot", false},
+    {"SetupDiGetINFClassA", Setupapi, false},
+    {"SetupDiGetClassDevsA", Setupapi, false},
+    {"SetupDiEnumDeviceInfo", Setupapi, false},
+    {"SetupDiGetDeviceInstanceIdA", Setupapi, false},
+    {"SetupDiSetDeviceRegistryPropertyA", Setupapi, false},
+    {"SetupDiRemoveDevice", Setupapi, false},
+    {"SetupDiOpenDevRegKey", Setupapi, false},
+    {"SetupDiGetDeviceInstallParamsA", Setupapi, false},
+    {"SetupPromptReboot", Setupapi, false},
     // Waiting for Windows' own installations is a courtesy the program can
     // do without.
-    {Setupapi, "CMP_WaitNoPendingInstallEvents", true},
-    {Newdev, "UpdateDriverForPlugAndPlayDevicesA", false},
-    {Advapi32, "RegOpenKeyExA", false},
-    {Advapi32, "RegQueryValueExA", false},
-    {Advapi32, "RegSetValueExA", false},
-    {Advapi32, "RegCloseKey", false},
-    {Msports, "ComDBOpen", false},
-    {Msports, "ComDBClose", false},
-    {Msports, "ComDBClaimPort", false},
-    {Msports, "ComDBReleasePort", false},
+    {"CMP_WaitNoPendingInstallEvents", Setupapi, true},
+    {"UpdateDriverForPlugAndPlayDevicesA", Newdev, false},
+    {"RegOpenKeyExA", Advapi32, false},
+    {"RegQueryValueExA", Advapi32, false},
+    {"RegSetValueExA", Advapi32, false},
+    {"RegCloseKey", Advapi32, false},
+    {"ComDBOpen", Msports, false},
+    {"ComDBClose", Msports, false},
+    {"ComDBClaimPort", Msports, false},
+    {"ComDBReleasePort", Msports, false},
 };
 
 using Address = void (*)();
