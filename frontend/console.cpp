@@ -24,6 +24,7 @@ const char kWow64Refusal[] =
 // Another run kept the machine for longer than a run waits for it.
 const char kBusyRefusal[] = "Another qrvinst run has not finished. Nothing was changed.\n";
 
+const char kOtherRunNotice[] = "Waiting for another qrvinst run to finish...\n";
 const char kInstallationsNotice[] = "Waiting for Windows to finish installing devices...\n";
 
 struct ReassignRow {
@@ -261,7 +262,7 @@ int RunProgram(int argc, const char* const argv[]) {
   Print(kBanner);
   // Held to the end of the run, pause included.
   RunLock lock;
-  if (!lock.Take(Print)) {
+  if (!lock.Take(Print, kOtherRunNotice)) {
     Print(kBusyRefusal);
     return strict ? EndStrictRun({kAnotherInstallation,
                                   "refused; another qrvinst run has not finished."})

@@ -21,13 +21,13 @@ RunLock::~RunLock() {
   if (mutex != nullptr) CloseHandle(mutex);
 }
 
-bool RunLock::Take(Printer print) {
+bool RunLock::Take(Printer print, const char* notice) {
   if (mutex != nullptr) return true;  // taken already
   mutex = CreateMutexA(nullptr, FALSE, kMutexName);
   if (mutex == nullptr) return true;
   DWORD wait = WaitForSingleObject(mutex, 0);
   if (wait == WAIT_TIMEOUT) {
-    print("Waiting for another qrvinst run to finish...\n");
+    print(notice);
     wait = WaitForSingleObject(mutex, kOtherRunWait);
   }
   held = Acquired(wait);

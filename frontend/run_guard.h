@@ -16,11 +16,11 @@ class RunLock {
   RunLock(const RunLock&) = delete;
   RunLock& operator=(const RunLock&) = delete;
 
-  // Takes the mutex. When another run holds it, prints a line and waits for
-  // that run to end, at most ten minutes: false when it did not end in time.
-  // A mutex left behind by a run that crashed is free. One that cannot be
-  // created or waited for at all does not hold the run up.
-  bool Take(Printer print);
+  // Takes the mutex. When another run holds it, prints the notice and waits
+  // for that run to end, at most ten minutes: false when it did not end in
+  // time. A mutex left behind by a run that crashed is free. One that
+  // cannot be created or waited for at all does not hold the run up.
+  bool Take(Printer print, const char* notice);
 
  private:
   HANDLE mutex = nullptr;
