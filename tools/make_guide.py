@@ -12,7 +12,14 @@ Each source file given with --texts holds texts the program prints, as C++
 string literals. Every piece of them (a literal split at its line feeds,
 without the spaces around it, with any printf conversion standing for a
 value) must appear in the guide, or no guide is written and the exit status
-is 1: the guide shows every line the program can print.
+is 1: the guide shows every line the program can print. The title carries
+the version the program prints ("Version 1.00") when the texts hold one,
+else the one given.
+
+The guide is read in a terminal or Notepad 80 columns wide: no guide is
+written either when a line of its prose is longer than that (a code block's
+lines, commands and the program's own lines, stand as they are), or when a
+line ends in "(see", a reference cut from what it refers to.
 
 Usage: make_guide.py --version <version> [--texts <file.cpp>]... <README.md> <README.txt>
 """
@@ -24,6 +31,7 @@ import textwrap
 BEGIN = "<!-- README.txt from here -->"
 END = "<!-- README.txt to here -->"
 WIDTH = 78
+COLUMNS = 80
 ASCII_FOR = {"\u2014": "-", "\u2013": "-", "\u2018": "'", "\u2019": "'",
              "\u201c": '"', "\u201d": '"', "\u2026": "...", "\u00a0": " "}
 
@@ -113,7 +121,8 @@ def render_table(rows):
     return lines[:-1]
 
 
-def convert(markdown, title):
+def convert(markdown, title, verbatim):
+    """The guide's text; the lines of its code blocks are added to verbatim."""
     lines = [title, "=" * len(title)]
     source = markdown.split("\n")
     i = 0
@@ -126,6 +135,7 @@ def convert(markdown, title):
             while i < len(source) and not source[i].lstrip().startswith("```"):
                 code = source[i][len(indent):] if source[i].startswith(indent) else source[i]
                 lines.append(indent + "    " + code if code.strip() else "")
+                verbatim.add(to_ascii(lines[-1], "code"))
                 i += 1
         elif re.match(r"#{2,6} ", line):
             heading = inline(line.lstrip("#").strip())
@@ -181,6 +191,26 @@ def shown(piece, guide):
     return re.search(".+?".join(re.escape(part) for part in parts), guide) is not None
 
 
+def layout_faults(guide, verbatim):
+    faults = []
+    for number, line in enumerate(guide.split("\n"), 1):
+        if len(line) > COLUMNS and line not in verbatim:
+            faults.append(f"line {number} has {len(line)} columns, more than {COLUMNS}: {line!r}")
+        if line.rstrip().endswith("(see"):
+            faults.append(f"line {number} ends in a dangling \"(see\": {line!r}")
+    return faults
+
+
+def printed_version(sources):
+    for source in sources:
+        with open(source, encoding="utf-8") as f:
+            for text in string_literals(f.read()):
+                match = re.search(r"^Version (\S+)$", text, re.M)
+                if match:
+                    return match.group(1)
+    return None
+
+
 def missing_texts(guide, sources):
     missing = []
     for source in sources:
@@ -209,14 +239,21 @@ def main():
     heading = re.search(r"^# (.+)$", readme, re.M)
     if not heading:
         raise GuideError(f"{args.readme}: no title")
-    title = f"{inline(heading.group(1))}, version {args.version}"
-    guide = to_ascii(convert(part, title), args.readme)
+    version = printed_version(args.texts) or args.version
+    title = f"{inline(heading.group(1))}, version {version}"
+    verbatim = set()
+    guide = to_ascii(convert(part, title, verbatim), args.readme)
 
     missing = missing_texts(guide, args.texts)
     if missing:
         raise GuideError(
             f"the part of {args.readme} that makes README.txt does not show these texts of "
             f"{', '.join(args.texts)}:\n" + "\n".join(f"  {m!r}" for m in missing))
+
+    faults = layout_faults(guide, verbatim)
+    if faults:
+        raise GuideError(f"README.txt from {args.readme} would not read well:\n" +
+                         "\n".join(f"  {fault}" for fault in faults))
 
     with open(args.output, "w", encoding="ascii", newline="\r\n") as f:
         f.write(guide)
