@@ -21,6 +21,8 @@
 #                     and qrvcomdbnorelease.dll, which lacks ComDBReleasePort
 #                     and marks any call into it (see use_msports)
 #   E2E_STATIC_IMPORT qrvstaticimport.exe, which imports newdev.dll
+#   E2E_LOAD_PROBE    qrvloadprobe.exe, the program's start-up followed by
+#                     loads of DLLs named without a path
 #   E2E_INF_DIR       folder holding the three fixture INF files
 #   E2E_TEMPLATE      the template prefix
 #   E2E_WORK_DIR      where each test gets its folder (prefix, outputs)

@@ -1,38 +1,47 @@
 #!/bin/bash
 # The card's life on one machine: install, name the ports, uninstall. At the
 # end the card is gone and the rest of the machine is as it was.
-# With the argument "planted", the exe runs from a folder that also holds
-# DLLs planted under the names of system DLLs, with Wine told to prefer
-# them, as Windows would: every mode does its work as usual and loads none
-# of them. A program that imports newdev.dll, run the same way, does load
-# the planted one: the test would see such a load.
+# With an argument, the exe runs from a folder that also holds DLLs planted
+# under the names of system DLLs, with Wine told to prefer them, as Windows
+# would; every mode does its work as usual and loads none of them:
+#   planted           Afterwards qrvloadprobe.exe, which runs the program's
+#                     own start-up, loads the same names without a path, as
+#                     setupapi loads class installers and signature checks
+#                     inside the program: each comes from System32, or is
+#                     not loaded (error 126) where System32 lacks it. A
+#                     program that imports newdev.dll, run the same way, does
+#                     load the planted one: the test would see such a load.
 source "$(dirname "$0")/lib.sh"
-e2e_begin "round_trip${1:+_$1}"
+case=${1:-}
+e2e_begin "round_trip${case:+_$case}"
 
 provision_other_multifunction
 provision_card
 provision_onboard_port
 
-planted=${1:-}
-[[ $planted != planted ]] || plant_dlls
-# no_planted_loads <mode>: the mode just run loaded no planted DLL.
+case $case in
+  '') ;;
+  planted) plant_dlls ;;
+  *) e2e_fail "unknown case '$case'" ;;
+esac
+# no_planted_loads <program>: the program just run loaded no planted DLL.
 no_planted_loads() {
-  [[ $planted != planted || -z $(planted_loads) ]] ||
-    e2e_fail "qrvinst $1 loaded planted DLLs: $(planted_loads | tr '\n' ' ')"
+  [[ $case != planted* || -z $(planted_loads) ]] ||
+    e2e_fail "$1 loaded planted DLLs: $(planted_loads | tr '\n' ' ')"
 }
 
 run_qrvinst > "$E2E_DIR/install"
 expect_status 0
 expect_output "$E2E_DIR/install" "${BANNER}Installing 7310-zz5 PCI Serial Port Drivers -  [ OK ]
 "
-no_planted_loads install
+no_planted_loads "qrvinst"
 mapfile -t states < <(card_states "present | driver | no name | no PortName")
 expect_states "${states[@]}"
 
 run_qrvinst r > "$E2E_DIR/reassign"
 expect_status 0
 expect_output "$E2E_DIR/reassign" "${BANNER}${REASSIGNED_ALL}"
-no_planted_loads r
+no_planted_loads "qrvinst r"
 expect_state "$(card_child_id 2)" \
   "$(card_child_id 2) | present | driver | name \"QRV 7310-zz5 Touch Screen (COM5)\" | PortName REG_SZ 5 \"COM5\""
 
@@ -40,11 +49,21 @@ run_qrvinst u > "$E2E_DIR/uninstall"
 expect_status 0
 expect_output "$E2E_DIR/uninstall" "${BANNER}Uninstalling 7310-zz5 PCI Serial Port Drivers -  [ OK ] 
 "
-no_planted_loads u
+no_planted_loads "qrvinst u"
 mapfile -t states < <(card_states absent)
 expect_states "${states[@]}" "$(onboard_port_state)" "$(other_multifunction_state)"
 
-[[ $planted == planted ]] || exit 0
+[[ $case == planted ]] || exit 0
+run_planted "$E2E_LOAD_PROBE" "${PLANTED_DLLS[@]/%/.dll}" > "$E2E_DIR/probe"
+expect_status 0
+no_planted_loads qrvloadprobe.exe
+probe=''
+for dll in "${PLANTED_DLLS[@]}"; do
+  from='not loaded, error 126'
+  [[ ! -f $WINEPREFIX/drive_c/windows/system32/$dll.dll ]] || from=System32
+  probe+="$dll.dll: $from"$'\n'
+done
+expect_output "$E2E_DIR/probe" "$probe"
 run_planted "$E2E_STATIC_IMPORT" > /dev/null
 expect_status 0
 [[ $(planted_loads) == newdev.dll.loaded ]] ||
