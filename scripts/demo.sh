@@ -56,7 +56,8 @@ claim_numbers 1 7 8 9 10
 # The numbers the COM name database holds, as port names.
 show_claimed() {
   local numbers
-  numbers=$(claimed_numbers)
+  claimed_numbers > "$E2E_DIR/claimed"
+  numbers=$(< "$E2E_DIR/claimed")
   echo
   echo "COM numbers in use in the COM name database: ${numbers:+COM${numbers// /, COM}}"
 }

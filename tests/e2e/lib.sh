@@ -494,8 +494,8 @@ claim_numbers() {
 # an empty line when it holds none or has no value yet.
 claimed_numbers() {
   local hex byte bit numbers=()
-  hex=$(_e2e_wine reg run reg query "$COMDB_KEY" /v ComDB |
-    sed -n 's/^ *ComDB *REG_BINARY *\([0-9A-Fa-f]*\)$/\1/p')
+  _e2e_wine reg run reg query "$COMDB_KEY" /v ComDB > "$E2E_DIR/comdb"
+  hex=$(sed -n 's/^ *ComDB *REG_BINARY *\([0-9A-Fa-f]*\)$/\1/p' "$E2E_DIR/comdb")
   for ((byte = 0; byte < ${#hex} / 2; byte++)); do
     for ((bit = 0; bit < 8; bit++)); do
       if (((16#${hex:byte * 2:2} >> bit) & 1)); then numbers+=($((byte * 8 + bit + 1))); fi
@@ -507,7 +507,8 @@ claimed_numbers() {
 # expect_claimed <n>...: the database holds exactly these numbers.
 expect_claimed() {
   local actual
-  actual=$(claimed_numbers)
+  claimed_numbers > "$E2E_DIR/claimed"
+  actual=$(< "$E2E_DIR/claimed")
   [[ $actual == "$*" ]] ||
     e2e_fail "the COM name database holds COM numbers '$actual', expected '$*'"
 }
