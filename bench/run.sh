@@ -50,7 +50,7 @@ taskset -cp "$CPU" $$ > /dev/null
 export E2E_ARCH=$PRESET E2E_QRVINST_ARCH=$PRESET
 export E2E_QRVINST=$PWD/build/$PRESET/$exe
 export E2E_FIXTURE=$PWD/build/$PRESET/tests/e2e/qrvfixture.exe
-export E2E_MSPORTS_DLL=$PWD/build/$PRESET/tests/e2e/qrvcomdbclosed.dll
+export E2E_MSPORTS_DLL=$PWD/build/$PRESET/tests/e2e/qrvcomdb.dll
 export E2E_INF_DIR=$PWD/tests/e2e/inf
 export E2E_TEMPLATE=$PWD/build/$PRESET/e2e/template
 export E2E_WORK_DIR=$PWD/build/bench/$PRESET

@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# Demo on a ready-made machine: a Wine prefix holding the QRV 7310-zz5 card
-# and an onboard COM1. Installs the tools it needs and builds the program,
-# then installs the card's drivers, names its ports and removes it again,
-# showing the devices before and after each step.
+# Demo on a ready-made machine: a Wine prefix holding the QRV 7310-zz5 card,
+# whose ports Windows named COM7 to COM10, and an onboard COM1. Installs the
+# tools it needs and builds the program, then installs the card's drivers,
+# names its ports and removes it again, showing the devices, and the COM
+# numbers that Windows' COM name database holds, before and after each step.
 #
 # It runs qrvinst.exe on a 32-bit machine where this host can run 32-bit
 # Windows programs, and qrvinst64.exe on a 64-bit machine where it cannot
 # (its kernel refuses i386 code).
+# The helpers of lib.sh take optional arguments the demo leaves out.
+# shellcheck disable=SC2119
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -33,7 +36,7 @@ export E2E_ARCH=$preset
 export E2E_QRVINST=$PWD/build/$preset/$exe
 export E2E_QRVINST_ARCH=$preset
 export E2E_FIXTURE=$PWD/build/$preset/tests/e2e/qrvfixture.exe
-export E2E_MSPORTS_DLL=$PWD/build/$preset/tests/e2e/qrvcomdbclosed.dll
+export E2E_MSPORTS_DLL=$PWD/build/$preset/tests/e2e/qrvcomdb.dll
 export E2E_INF_DIR=$PWD/tests/e2e/inf
 export E2E_WORK_DIR=$PWD/build/demo/$preset
 export E2E_TEMPLATE=$E2E_WORK_DIR/template
@@ -47,11 +50,23 @@ echo "Preparing the demo machine (a Wine prefix) in $E2E_WORK_DIR/machine/prefix
 e2e_begin machine
 provision_card
 provision_onboard_port
+for child in 0 1 2 3; do name_port "$(card_child_id "$child")" "COM$((child + 7))"; done
+claim_numbers 1 7 8 9 10
+
+# The numbers the COM name database holds, as port names.
+show_claimed() {
+  local numbers
+  claimed_numbers > "$E2E_DIR/claimed"
+  numbers=$(< "$E2E_DIR/claimed")
+  echo
+  echo "COM numbers in use in the COM name database: ${numbers:+COM${numbers// /, COM}}"
+}
 
 echo
 echo "Devices before $exe runs:"
 echo
 show_table
+show_claimed
 
 for args in "" r u; do
   echo
@@ -64,6 +79,7 @@ for args in "" r u; do
   echo "Devices afterwards:"
   echo
   show_table
+  show_claimed
 done
 
 # Nothing is left running; the prefix stays for a look at its registry.

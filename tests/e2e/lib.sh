@@ -14,8 +14,15 @@
 #                     win64 prefix, as on 64-bit Windows)
 #   E2E_FIXTURE       qrvfixture.exe
 #   E2E_PLANTED_DLL   qrvplanted.dll, which marks every load of itself
-#   E2E_MSPORTS_DLL   qrvcomdbclosed.dll, the msports.dll of every prefix
+#   E2E_MSPORTS_DLL   qrvcomdb.dll, the msports.dll of every prefix: the COM
+#                     name database, kept as Windows keeps it
+#   E2E_COMDB_CLOSED_DLL, E2E_COMDB_NO_RELEASE_DLL
+#                     qrvcomdbclosed.dll, a database that cannot be opened,
+#                     and qrvcomdbnorelease.dll, which lacks ComDBReleasePort
+#                     and marks any call into it (see use_msports)
 #   E2E_STATIC_IMPORT qrvstaticimport.exe, which imports newdev.dll
+#   E2E_LOAD_PROBE    qrvloadprobe.exe, the program's start-up followed by
+#                     loads of DLLs named without a path
 #   E2E_INF_DIR       folder holding the three fixture INF files
 #   E2E_TEMPLATE      the template prefix
 #   E2E_WORK_DIR      where each test gets its folder (prefix, outputs)
@@ -61,6 +68,10 @@
 #                                    planted under system DLLs' names
 #   run_planted <exe> [args] > file  another program, run from there too
 #   planted_loads                    the planted DLLs loaded so far
+#   use_msports <dll>                System32's msports.dll from now on
+#   claim_numbers <n>...             the COM name database holds COMn... only
+#   claimed_numbers                  the numbers it holds, on one line
+#   expect_claimed <n>...            it holds exactly these
 #   expect_status <n>
 #   expect_output <file> [expected]  expected text as argument or on stdin
 #   show_devices <instance-id>...    qrvfixture show lines
@@ -188,7 +199,7 @@ _e2e_require() {
   [[ -f $E2E_QRVINST ]] || e2e_fail "$E2E_QRVINST not found (build the $E2E_QRVINST_ARCH preset)"
   [[ -f $E2E_FIXTURE ]] || e2e_fail "qrvfixture.exe not found at $E2E_FIXTURE (build the $E2E_ARCH preset)"
   [[ -f $E2E_MSPORTS_DLL ]] ||
-    e2e_fail "qrvcomdbclosed.dll not found at $E2E_MSPORTS_DLL (build the $E2E_ARCH preset)"
+    e2e_fail "qrvcomdb.dll not found at $E2E_MSPORTS_DLL (build the $E2E_ARCH preset)"
   local inf
   for inf in qrvports.inf qrvbased.inf 7310-zz5.inf; do
     [[ -f $E2E_INF_DIR/$inf ]] || e2e_fail "fixture INF $E2E_INF_DIR/$inf is missing"
@@ -240,9 +251,10 @@ e2e_make_template() {
 
 # e2e_begin <name>: starts a test with a fresh copy of the template prefix,
 # the three INF files in its C:\windows\inf and E2E_MSPORTS_DLL as its
-# System32's msports.dll: Windows' COM port database, there unavailable.
-# Sets E2E_NAME, E2E_DIR (the test's own folder, for its outputs) and
-# WINEPREFIX.
+# System32's msports.dll: Windows' COM name database, empty. (A 32-bit
+# program in a win64 prefix would take Wine's own from C:\windows\syswow64;
+# qrvinst.exe refuses to run there before it calls the database.) Sets
+# E2E_NAME, E2E_DIR (the test's own folder, for its outputs) and WINEPREFIX.
 e2e_begin() {
   E2E_NAME=$1
   E2E_RUNS=0
@@ -262,7 +274,7 @@ e2e_begin() {
   exec {lock}>&-
   cp "$E2E_INF_DIR"/qrvports.inf "$E2E_INF_DIR"/qrvbased.inf "$E2E_INF_DIR"/7310-zz5.inf \
     "$WINEPREFIX/drive_c/windows/inf/"
-  cp "$E2E_MSPORTS_DLL" "$WINEPREFIX/drive_c/windows/system32/msports.dll"
+  use_msports "$E2E_MSPORTS_DLL"
   # One server for the whole test, kept between the programs it runs: a
   # server shutting down as the next program starts can drop that program's
   # connection. The exit trap ends it; failing that, it ends by itself 30 s
@@ -454,6 +466,52 @@ run_planted() {
 # planted_loads: the planted DLLs that a program loaded, one a line: each
 # leaves <name>.dll.loaded beside itself.
 planted_loads() { find "$E2E_STICK" -maxdepth 1 -name '*.loaded' -printf '%f\n' | sort; }
+
+# ---- the COM name database ------------------------------------------------
+
+# use_msports <dll>: the msports.dll in System32 from now on.
+use_msports() {
+  [[ -f $1 ]] || e2e_fail "msports.dll stand-in '$1' not found (build the $E2E_ARCH preset)"
+  cp "$1" "$WINEPREFIX/drive_c/windows/system32/msports.dll"
+}
+
+# Where Windows keeps the COM name database: a bitmap, bit n-1 for COMn.
+COMDB_KEY='HKLM\SYSTEM\CurrentControlSet\Control\COM Name Arbiter'
+
+# claim_numbers <n>...: the database holds these COM numbers and no others.
+claim_numbers() {
+  local bytes=() n hex='' i
+  for n in "$@"; do
+    i=$(((n - 1) / 8))
+    while [[ ${#bytes[@]} -le $i ]]; do bytes+=(0); done
+    bytes[i]=$((bytes[i] | 1 << ((n - 1) % 8)))
+  done
+  for n in "${bytes[@]}"; do hex+=$(printf '%02X' "$n"); done
+  _e2e_reg add "$COMDB_KEY" /v ComDB /t REG_BINARY /d "$hex" /f
+}
+
+# claimed_numbers: the numbers the database holds, ascending, on one line;
+# an empty line when it holds none or has no value yet.
+claimed_numbers() {
+  local hex byte bit numbers=()
+  _e2e_wine reg run reg query "$COMDB_KEY" /v ComDB > "$E2E_DIR/comdb"
+  hex=$(sed -n 's/^ *ComDB *REG_BINARY *\([0-9A-Fa-f]*\)$/\1/p' "$E2E_DIR/comdb")
+  for ((byte = 0; byte < ${#hex} / 2; byte++)); do
+    for ((bit = 0; bit < 8; bit++)); do
+      if (((16#${hex:byte * 2:2} >> bit) & 1)); then numbers+=($((byte * 8 + bit + 1))); fi
+    done
+  done
+  printf '%s\n' "${numbers[*]}"
+}
+
+# expect_claimed <n>...: the database holds exactly these numbers.
+expect_claimed() {
+  local actual
+  claimed_numbers > "$E2E_DIR/claimed"
+  actual=$(< "$E2E_DIR/claimed")
+  [[ $actual == "$*" ]] ||
+    e2e_fail "the COM name database holds COM numbers '$actual', expected '$*'"
+}
 
 # ---- checks -------------------------------------------------------------
 

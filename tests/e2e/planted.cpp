@@ -27,4 +27,5 @@ extern "C" __declspec(dllexport) BOOL WINAPI
   return TRUE;
 }
 
-// msports: its COM port database functions are those of comdb_closed.cpp.
+// msports: its COM name database functions are those of comdb.cpp, built as
+// a database that cannot be opened.

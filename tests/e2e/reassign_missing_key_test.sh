@@ -2,8 +2,7 @@
 # Reassigning a child port that has no "Device Parameters" key fails on that
 # port's line only; the key is not created and the other ports are named.
 # With the argument "strict", "qrvinst.exe r /STRICT" exits with the VFD
-# port's bit, 2, and says so in its last line, which also tells that the
-# COM name database, not there under Wine, was not updated.
+# port's bit, 2, and says so in its last line.
 source "$(dirname "$0")/lib.sh"
 e2e_begin "reassign_missing_key${1:+_$1}"
 
@@ -15,7 +14,7 @@ done
 
 strict=() status=0 status_line=''
 if [[ ${1:-} == strict ]]; then
-  strict=(/STRICT) status=2 status_line=$'Exit status 2: reassign failed for VFD. The COM name database was not updated.\n'
+  strict=(/STRICT) status=2 status_line=$'Exit status 2: reassign failed for VFD.\n'
 fi
 run_qrvinst r "${strict[@]}" > "$E2E_DIR/out"
 expect_status "$status"
