@@ -123,21 +123,17 @@ extern "C" __declspec(dllexport) LONG WINAPI ComDBClose(HANDLE database) {
   return ERROR_INVALID_PARAMETER;
 }
 
-// A number already claimed is refused unless the claim is forced; a forced
-// claim of it succeeds and says so in *forced.
+// A number already claimed stays so, and the claim says
+// ERROR_SHARING_VIOLATION. ForceClaim and Forced are documented as reserved
+// for Windows' own use: they are ignored.
 extern "C" __declspec(dllexport) LONG WINAPI ComDBClaimPort(HANDLE database, DWORD number,
-                                                            BOOL forceClaim, PBOOL forced) {
+                                                            BOOL, PBOOL) {
   Called();
-  if (forced != nullptr) *forced = FALSE;
   const HKEY key = Opened(database);
   if (key == nullptr || !InRange(number)) return ERROR_INVALID_PARAMETER;
   Bitmap bitmap;
   if (!Read(key, bitmap)) return ERROR_NOT_CONNECTED;
-  if (bitmap.Claimed(number)) {
-    if (!forceClaim) return ERROR_SHARING_VIOLATION;
-    if (forced != nullptr) *forced = TRUE;
-    return ERROR_SUCCESS;
-  }
+  if (bitmap.Claimed(number)) return ERROR_SHARING_VIOLATION;
   bitmap.Byte(number) |= Bitmap::Bit(number);
   const DWORD needed = (number - 1) / 8 + 1;
   if (bitmap.size < needed) bitmap.size = needed;
