@@ -64,6 +64,12 @@
 #   provision_other_multifunction    another product's multifunction device
 #   other_multifunction_state        its show line as provisioned
 #   run_qrvinst [args] > file        sets E2E_STATUS to its exit status
+#   start_qrvinst <name> [args]      the same in the background, output in
+#                                    E2E_DIR/<name>
+#   await_pause <name>               until that run has begun its pause
+#   finish_qrvinst <name>            waits for it; sets E2E_STATUS and
+#                                    E2E_ENDED (when it ended, in seconds)
+#   remove_device <instance-id>      takes a device and its keys away
 #   plant_dlls                       run the exe from C:\stick, beside DLLs
 #                                    planted under system DLLs' names
 #   run_planted <exe> [args] > file  another program, run from there too
@@ -362,6 +368,41 @@ _e2e_run() {
 # afterwards.
 run_qrvinst() { _e2e_run qrvinst "$E2E_QRVINST" "$@"; }
 
+# start_qrvinst <name> [args]: runs the exe under test in the background,
+# as run_qrvinst does; its output, without CRs, goes to E2E_DIR/<name>.
+# The run's number is taken here, so that later runs keep their own.
+declare -A E2E_BACKGROUND E2E_RAW
+start_qrvinst() {
+  local name=$1 raw=$E2E_DIR/$((E2E_RUNS + 1)).$1.stdout
+  shift
+  (
+    run_qrvinst_as "$name" "$@" > "$E2E_DIR/$name"
+    printf '%s %s\n' "$E2E_STATUS" "$(date +%s.%N)" > "$E2E_DIR/$name.ended"
+  ) &
+  E2E_BACKGROUND[$name]=$!
+  E2E_RUNS=$((E2E_RUNS + 1))
+  E2E_RAW[$name]=$raw
+}
+run_qrvinst_as() { _e2e_run "$1" "$E2E_QRVINST" "${@:2}"; }
+
+# await_pause <name>: returns once the background run has printed its last
+# row and so begun its three-second pause, holding the machine meanwhile.
+await_pause() {
+  local waited=0
+  until grep -q 'Serial Port C COM Port - ' "${E2E_RAW[$1]}" 2> /dev/null; do
+    ((waited++ < 300)) || e2e_fail "the run '$1' did not reach its pause within 30 s"
+    sleep 0.1
+  done
+}
+
+# finish_qrvinst <name>: waits for the background run; sets E2E_STATUS to
+# its exit status and E2E_ENDED to when it ended (seconds since the epoch).
+finish_qrvinst() {
+  wait "${E2E_BACKGROUND[$1]}" || e2e_fail "the run '$1' in the background failed"
+  # shellcheck disable=SC2034 # read by the callers
+  read -r E2E_STATUS E2E_ENDED < "$E2E_DIR/$1.ended"
+}
+
 # Runs Wine's reg.exe and fails the test if it fails.
 _e2e_reg() {
   _e2e_wine reg run reg "$@" > /dev/null
@@ -405,6 +446,10 @@ provision_onboard_port() {
     /v FriendlyName /t REG_SZ /d "$ONBOARD_PORT_NAME" /f
   [[ ${1:-} == --no-params ]] || name_port "$ONBOARD_PORT_ID" COM1
 }
+
+# remove_device <instance-id>: the device is gone, as if it had never been
+# there; Wine lists the devices whose keys it finds.
+remove_device() { _e2e_reg delete "HKLM\\SYSTEM\\CurrentControlSet\\Enum\\$1" /f; }
 
 # name_port <instance-id> <name>: gives a device the PortName a port of
 # that name has; its "Device Parameters" key must exist.

@@ -19,6 +19,18 @@
 #             System32's msports.dll lacks ComDBReleasePort: the program uses
 #             none of its functions (any call leaves a marker) and says so
 #             as with a database that cannot be opened
+#   absent    the VFD port and Serial Port C are not present: their rows
+#             read OK, but the status has their bits (10)
+#   none      no port of the card is present: status 15
+#   other_card
+#             another multifunction card's port, its instance ID ending in
+#             the MSR port's tag, holds COM3: it is not the card's, so the
+#             MSR row fails on the conflict, and it keeps its name and its
+#             device through r and then u
+#   race_reassign, race_uninstall
+#             a second run, "r /strict" or "u /strict", started during the
+#             pause of the first: it waits for the first to end, then names
+#             the ports (which already have their names) or removes the card
 source "$(dirname "$0")/lib.sh"
 case=${1:-}
 e2e_begin "reassign${case:+_$case}"
@@ -26,19 +38,51 @@ e2e_begin "reassign${case:+_$case}"
 provision_card
 provision_onboard_port
 
-msr=$(named_port_state 0 COM3) onboard=$(onboard_port_state)
+onboard=$(onboard_port_state)
 rows=$REASSIGNED_ALL args=(r /strict) status=0 verdict='all four ports reassigned.'
 claimed=(1 7 8 9 10) after=(1 3 4 5 6)
+children=("$(named_port_state 0 COM3)" "$(named_port_state 1 COM4)" "$(named_port_state 2 COM5)"
+  "$(named_port_state 3 COM6)")
+msr_keeps_com7="$(card_child_id 0) | present | no driver | no name | PortName REG_SZ 5 \"COM7\""
+uninstalled="Uninstalling 7310-zz5 PCI Serial Port Drivers -  [ OK ] 
+Exit status 0: uninstalled; 6 devices of the card removed.
+"
+# gone <0-3>...: those child ports are not present.
+gone() {
+  local child
+  for child in "$@"; do
+    remove_device "$(card_child_id "$child")"
+    children[child]="$(card_child_id "$child") | absent"
+  done
+}
 case $case in
-  '' | comdb_closed | comdb_no_release)
+  '' | comdb_closed | comdb_no_release | race_* | absent | none | other_card)
     for child in 0 1 2 3; do name_port "$(card_child_id "$child")" "COM$((child + 7))"; done
+    ;;&
+  '' | comdb_closed | comdb_no_release | race_*) ;;
+  absent)
+    gone 1 3
+    status=10 verdict='reassign failed: VFD, Serial Port C not present.' claimed=(1 7 9)
+    after=(1 3 5)
+    ;;
+  none)
+    gone 0 1 2 3
+    status=15 verdict='no port of the card is present; nothing was named.' claimed=(1) after=(1)
+    ;;
+  other_card)
+    other='MF\ACME_DUALSERIAL_COM\5&99AA&0&CHILD0000'
+    provision_device qrvports.inf "$other" 'MF\ACME_DUALSERIAL_COM'
+    name_port "$other" COM3
+    claimed=(1 3 7 8 9 10) after=(1 3 4 5 6 7) status=1 verdict='reassign failed for MSR.'
+    rows=${rows/MSR COM Port - \[ OK \] /MSR COM Port - [ FAILED ]}
+    children[0]=$msr_keeps_com7
     ;;
   conflict)
     name_port "$ONBOARD_PORT_ID" COM3
     name_port "$(card_child_id 0)" COM7
     claimed=(3 7) after=(3 4 5 6 7) status=1 verdict='reassign failed for MSR.'
     rows=${rows/MSR COM Port - \[ OK \] /MSR COM Port - [ FAILED ]}
-    msr="$(card_child_id 0) | present | no driver | no name | PortName REG_SZ 5 \"COM7\""
+    children[0]=$msr_keeps_com7
     onboard=$(onboard_port_state COM3)
     ;;
   trade)
@@ -60,7 +104,32 @@ status_line=''
 "
 
 started=$SECONDS
-run_qrvinst "${args[@]}" > "$E2E_DIR/out"
+if [[ $case == race_* ]]; then
+  # The second run starts while the first holds the machine, in its pause.
+  start_qrvinst out "${args[@]}"
+  await_pause out
+  second=(r /strict) second_lines="${REASSIGNED_ALL}Exit status 0: all four ports already had their names.
+"
+  [[ $case == race_reassign ]] || second=(u /strict) second_lines=$uninstalled
+  second_started=$(date +%s.%N)
+  run_qrvinst "${second[@]}" > "$E2E_DIR/second"
+  second_status=$E2E_STATUS second_ended=$(date +%s.%N)
+  finish_qrvinst out
+  [[ $second_status == 0 ]] || e2e_fail "the second run, ${second[*]}, exited with $second_status"
+  expect_output "$E2E_DIR/second" "${BANNER}Waiting for another qrvinst run to finish...
+${second_lines}"
+  # It waited out the first's pause: r then made its own and ended at least
+  # 2.5 s after the first; u took at least 2 s, nearly all of it waiting.
+  times=$(awk -v first="$E2E_ENDED" -v start="$second_started" -v end="$second_ended" \
+    'BEGIN { printf "%.1f %.1f", end - first, end - start }')
+  read -r lag took <<< "$times"
+  e2e_log "the second run, ${second[*]}, took $took s and ended $lag s after the first"
+  if [[ $case == race_reassign ]]; then measure=$lag least=2.5; else measure=$took least=2; fi
+  awk -v measure="$measure" -v least="$least" 'BEGIN { exit !(measure >= least) }' ||
+    e2e_fail "the second run took $took s and ended $lag s after the first: it did not wait"
+else
+  run_qrvinst "${args[@]}" > "$E2E_DIR/out"
+fi
 elapsed=$((SECONDS - started))
 called=$WINEPREFIX/drive_c/windows/system32/msports.dll.called
 [[ ! -e $called ]] || e2e_fail "qrvinst called into an msports.dll that lacks ComDBReleasePort"
@@ -68,12 +137,21 @@ expect_status "$status"
 expect_output "$E2E_DIR/out" "${BANNER}${rows}${status_line}"
 [[ $elapsed -ge 3 ]] || e2e_fail "the run took $elapsed s, not the three-second pause"
 
-expect_states \
-  "$(card_product_id) | present | no driver | no name | no PortName" \
-  "$(card_base_id) | present | no driver | no name | no PortName" \
-  "$msr" \
-  "$(named_port_state 1 COM4)" \
-  "$(named_port_state 2 COM5)" \
-  "$(named_port_state 3 COM6)" \
-  "$onboard"
+# Both the second run of race_uninstall and other_card's u remove the card.
+if [[ $case == other_card ]]; then
+  run_qrvinst u /strict > "$E2E_DIR/uninstall"
+  expect_status 0
+  expect_output "$E2E_DIR/uninstall" "${BANNER}${uninstalled}"
+  # The other card's port stays through the removal of this one too.
+  expect_state "$other" "$other | present | no driver | no name | PortName REG_SZ 5 \"COM3\""
+  after=(1 3)
+fi
+if [[ $case == race_uninstall || $case == other_card ]]; then
+  mapfile -t states < <(card_states absent)
+  [[ $case == other_card ]] || after=(1)
+else
+  states=("$(card_product_id) | present | no driver | no name | no PortName"
+    "$(card_base_id) | present | no driver | no name | no PortName" "${children[@]}")
+fi
+expect_states "${states[@]}" "$onboard"
 expect_claimed "${after[@]}"
