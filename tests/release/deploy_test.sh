@@ -13,8 +13,9 @@
 #   - with u removes the card (0);
 #   - from the package folder as its current folder, as deployment tools
 #     start it, and from another one by its full path;
-# and %ProgramData%\qrvinst\qrvinst.log holds every run: a line with the
-# date, the time, the computer and the command, then what the run showed.
+# and C:\windows\Logs\Software\qrvinst.log holds every run: a line with
+# the date, the time, the computer and the command, then what the run
+# showed, every line ending in CRLF.
 #
 # Usage: deploy_test.sh <build folder of package.reproducible> system32|syswow64
 # The second argument names the cmd.exe that runs qrvdeploy.cmd: the 64-bit
@@ -203,9 +204,11 @@ expect_states "${states[@]}" "$(onboard_port_state)"
 
 # ---- the log ---------------------------------------------------------------
 
-logs=$WINEPREFIX/drive_c/ProgramData/qrvinst
-[[ -f $logs/qrvinst.log ]] || e2e_fail "there is no C:\\ProgramData\\qrvinst\\qrvinst.log"
-[[ ! -e $logs/qrvdeploy.out ]] || e2e_fail "qrvdeploy.cmd left C:\\ProgramData\\qrvinst\\qrvdeploy.out behind"
+# Wine's prefix names the folder logs; Windows names it Logs.
+logs=$WINEPREFIX/drive_c/windows/logs/Software
+[[ -f $logs/qrvinst.log ]] || e2e_fail "there is no C:\\windows\\Logs\\Software\\qrvinst.log"
+[[ ! -e $logs/qrvdeploy.out ]] || e2e_fail "qrvdeploy.cmd left C:\\windows\\Logs\\Software\\qrvdeploy.out behind"
+grep -qv $'\r$' "$logs/qrvinst.log" && e2e_fail "the log has lines without CRLF ends"
 # Each run's header, its date and time in the machine's format, stands as
 # HEADER <command>; after it comes what the run showed.
 for n in "${!runs[@]}"; do
@@ -215,5 +218,5 @@ done > "$E2E_DIR/log.expected"
 perl -pe 's/\r\n\z/\n/; s/^\S*\d\S*(?: \S+)? +\d{1,2}:\d\d\S*(?: [AP]M)? \Q'"$computer"'\E (?=")/HEADER /' \
   "$logs/qrvinst.log" > "$E2E_DIR/log"
 expect_output "$E2E_DIR/log" < "$E2E_DIR/log.expected"
-e2e_log "the log of the runs, C:\\ProgramData\\qrvinst\\qrvinst.log:"
+e2e_log "the log of the runs, C:\\windows\\Logs\\Software\\qrvinst.log:"
 perl -pe 's/\r\n\z/\n/' "$logs/qrvinst.log" >&2
