@@ -15,7 +15,9 @@
 #     start it, and from another one by its full path;
 # and C:\windows\Logs\Software\qrvinst.log holds every run: a line with
 # the date, the time, the computer and the command, then what the run
-# showed, every line ending in CRLF.
+# showed, every line ending in CRLF; past 1 MiB it becomes qrvinst.lo_ and
+# a new log begins. No run changes a file or folder of drive_c outside
+# C:\windows\inf and that log folder.
 #
 # Usage: deploy_test.sh <build folder of package.reproducible> system32|syswow64
 # The second argument names the cmd.exe that runs qrvdeploy.cmd: the 64-bit
@@ -106,13 +108,82 @@ expected='AMD64,[]'
 [[ $arch,$w6432 == "$expected" && -n $computer ]] ||
   e2e_fail "$cmd sees the processor as '$arch $w6432', not '${expected/,/ }'"
 
+# ---- where the kit writes --------------------------------------------------
+
+# The kit runs as SYSTEM, so it may write only where a standard user can
+# neither create a file nor a folder (a junction) of their own beforehand:
+# C:\windows\inf and its log folder. Wine does not enforce ACLs, so this
+# checks where it writes, not who could write there: every file, folder and
+# link of drive_c is recorded before and after each run of it, with its
+# size and time. A folder's time changes when an entry is made, renamed or
+# removed in it, so a scratch file made and deleted within a run shows too.
+drive_c=$WINEPREFIX/drive_c
+snapshot() {
+  (cd "$drive_c" && find . -mindepth 1 -printf '%P\t%y %s %T@\n') | LC_ALL=C sort > "$1"
+}
+# changes <before> <after>: "created|changed|deleted <path>" lines.
+changes() {
+  awk -F '\t' 'NR == FNR { old[$1] = $2; next }
+    !($1 in old) { print "created", $1; next }
+    old[$1] != $2 { print "changed", $1 }
+    { delete old[$1] }
+    END { for (path in old) print "deleted", path }' "$1" "$2" | LC_ALL=C sort -k 2
+}
+# What Wine itself changes in drive_c when cmd.exe runs, as the control run
+# below finds: nothing, so far. A path goes here with its reason.
+wine_changes=()
+# under <path> <root>...: is the path one of the roots or inside one,
+# letter case aside?
+under() {
+  local path=${1,,} root
+  for root in "${@:2}"; do
+    [[ $path == "${root,,}" || $path == "${root,,}"/* ]] && return 0
+  done
+  return 1
+}
+# expect_footprint <what ran> <snapshot before>: the run changed nothing
+# but the INF folder, the log folder (Wine's prefix names its parent logs)
+# and, of the folder holding an entry it made or removed, the time
+# (C:\windows\Logs, when it makes the log folder).
+expect_footprint() {
+  snapshot "$2.after"
+  local lines line change path outside=()
+  local -A made_in=()
+  mapfile -t lines < <(changes "$2" "$2.after")
+  for line in "${lines[@]}"; do
+    path=${line#* }
+    [[ $line == changed\ * || $path != */* ]] || made_in[${path%/*}]=1
+  done
+  for line in "${lines[@]}"; do
+    change=${line%% *} path=${line#* }
+    under "$path" windows/inf windows/logs/Software "${wine_changes[@]}" && continue
+    [[ $change == changed && -d $drive_c/$path && -n ${made_in[$path]:-} ]] && continue
+    outside+=("$change C:\\${path//\//\\}")
+  done
+  [[ ${#outside[@]} -eq 0 ]] && return
+  printf -v line '%s; ' "${outside[@]}"
+  e2e_fail "$1 changed drive_c outside C:\\windows\\inf and C:\\windows\\Logs\\Software: ${line%; }"
+}
+
+# The control run: what Wine changes when the same cmd.exe runs "ver".
+snapshot "$E2E_DIR/control"
+_e2e_run control "$cmd_exe" /c ver > /dev/null
+snapshot "$E2E_DIR/control.after"
+while read -r line; do
+  under "${line#* }" "${wine_changes[@]}" ||
+    e2e_fail "in a control run of 'cmd /c ver', Wine itself $line: list it in wine_changes with its reason"
+done < <(changes "$E2E_DIR/control" "$E2E_DIR/control.after")
+
 # deploy <name> <current folder> <qrvdeploy.cmd as cmd is given it> [arg]:
 # runs it with the cmd.exe under test; what it showed, without CRs, goes to
-# E2E_DIR/<name>, and E2E_STATUS is its exit status. The runs are recorded
-# for the check of the log.
+# E2E_DIR/<name>, and E2E_STATUS is its exit status. It must write nowhere
+# but the INF and log folders. The runs are recorded for the check of the
+# log.
 runs=() commands=()
 deploy() {
+  snapshot "$E2E_DIR/$1.tree"
   E2E_STICK=$2 _e2e_run deploy "$cmd_exe" /c "${@:3}" > "$E2E_DIR/$1"
+  expect_footprint "qrvdeploy.cmd${4:+ $4} ($1)" "$E2E_DIR/$1.tree"
   runs+=("$E2E_DIR/$1")
   commands+=("\"C:\\QRV package\\qrvdeploy.cmd\"${4:+ $4}")
 }
@@ -135,6 +206,8 @@ untouched() {
 }
 away="$E2E_DIR"
 quoted='C:\QRV package\qrvdeploy.cmd'
+# Wine's prefix names the folder logs; Windows names it Logs.
+logs=$drive_c/windows/logs/Software
 
 # ---- runs that change nothing ---------------------------------------------
 
@@ -146,6 +219,14 @@ expect_output "$E2E_DIR/no_inf" 'qrvdeploy.cmd: there is no inf folder in C:\QRV
 untouched "qrvdeploy.cmd without an inf folder"
 mv "$package/inf.away" "$package/inf"
 
+# The log rolls over past 1 MiB. Filled up to exactly 1 MiB here, with an
+# older qrvinst.lo_ beside it, it is kept by the next run, which takes it
+# past 1 MiB; the run after renames it to qrvinst.lo_ in place of the older
+# one and begins a new log.
+size=$(stat -c %s "$logs/qrvinst.log")
+perl -e 'print "#" x ($ARGV[0] - 2), "\r\n"' $((1048576 - size)) >> "$logs/qrvinst.log"
+printf 'an older log\r\n' > "$logs/qrvinst.lo_"
+
 # A 32-bit program on 64-bit Windows for ARM processors, as Windows shows it.
 printf '@set PROCESSOR_ARCHITECTURE=x86\r\n@set PROCESSOR_ARCHITEW6432=ARM64\r\n@call "%s"\r\n@exit /b %%ERRORLEVEL%%\r\n' \
   "$quoted" > "$package/arm64.cmd"
@@ -155,12 +236,17 @@ expect_output "$E2E_DIR/arm64" 'qrvdeploy.cmd: this Windows is for ARM64 process
 '
 untouched "qrvdeploy.cmd on Windows for ARM64"
 rm "$package/arm64.cmd"
+[[ $(< "$logs/qrvinst.lo_") == $'an older log\r' && $(stat -c %s "$logs/qrvinst.log") -gt 1048576 ]] ||
+  e2e_fail "a run rolled over a log of exactly 1 MiB"
+cp "$logs/qrvinst.log" "$E2E_DIR/log.past_1_MiB"
 
 deploy bad_argument "$away" "$quoted" R
 expect_status 87
 expect_output "$E2E_DIR/bad_argument" 'qrvdeploy.cmd: R is not an argument it takes (none, r or u); nothing was run.
 '
 untouched "qrvdeploy.cmd R"
+cmp -s "$logs/qrvinst.lo_" "$E2E_DIR/log.past_1_MiB" ||
+  e2e_fail "qrvinst.lo_ is not the log as it was past 1 MiB: the log did not roll over"
 
 # ---- install, name the ports, remove the card -----------------------------
 
@@ -204,19 +290,20 @@ expect_states "${states[@]}" "$(onboard_port_state)"
 
 # ---- the log ---------------------------------------------------------------
 
-# Wine's prefix names the folder logs; Windows names it Logs.
-logs=$WINEPREFIX/drive_c/windows/logs/Software
 [[ -f $logs/qrvinst.log ]] || e2e_fail "there is no C:\\windows\\Logs\\Software\\qrvinst.log"
 [[ ! -e $logs/qrvdeploy.out ]] || e2e_fail "qrvdeploy.cmd left C:\\windows\\Logs\\Software\\qrvdeploy.out behind"
-grep -qv $'\r$' "$logs/qrvinst.log" && e2e_fail "the log has lines without CRLF ends"
+grep -qv $'\r$' "$logs/qrvinst.lo_" "$logs/qrvinst.log" && e2e_fail "the log has lines without CRLF ends"
 # Each run's header, its date and time in the machine's format, stands as
-# HEADER <command>; after it comes what the run showed.
+# HEADER <command>; after it comes what the run showed. The log rolled over
+# once: the runs are in qrvinst.lo_, with the test's filling, and then in
+# qrvinst.log.
 for n in "${!runs[@]}"; do
   printf 'HEADER %s\n' "${commands[$n]}"
   cat "${runs[$n]}"
 done > "$E2E_DIR/log.expected"
-perl -pe 's/\r\n\z/\n/; s/^\S*\d\S*(?: \S+)? +\d{1,2}:\d\d\S*(?: [AP]M)? \Q'"$computer"'\E (?=")/HEADER /' \
-  "$logs/qrvinst.log" > "$E2E_DIR/log"
+perl -ne 'next if /^#{1000,}\r\n\z/; s/\r\n\z/\n/;
+    s/^\S*\d\S*(?: \S+)? +\d{1,2}:\d\d\S*(?: [AP]M)? \Q'"$computer"'\E (?=")/HEADER /; print' \
+  "$logs/qrvinst.lo_" "$logs/qrvinst.log" > "$E2E_DIR/log"
 expect_output "$E2E_DIR/log" < "$E2E_DIR/log.expected"
-e2e_log "the log of the runs, C:\\windows\\Logs\\Software\\qrvinst.log:"
+e2e_log "the log since it rolled over, C:\\windows\\Logs\\Software\\qrvinst.log:"
 perl -pe 's/\r\n\z/\n/' "$logs/qrvinst.log" >&2
