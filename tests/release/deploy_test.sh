@@ -79,6 +79,68 @@ tr -d '\r' < "$package/qrvdeploy.cmd" | cmp -s - "$repo/deploy/qrvdeploy.cmd" ||
 cmp -s "$package/ansible/qrvinst.yml" "$repo/deploy/ansible/qrvinst.yml" ||
   e2e_fail "ansible/qrvinst.yml in the zip is not deploy/ansible/qrvinst.yml"
 
+# ---- the playbook's exe folder ----------------------------------------------
+
+# The playbook runs the exe as an administrator: whoever could write in its
+# folder could swap it between the copy and the run. Every folder the
+# playbook copies an exe to, or runs a program from, as its variables give
+# it for each processor it knows, must lie where only administrators
+# write: in C:\Windows or C:\Program Files, outside the folders there
+# that standard users may write. Anywhere else (ProgramData, Users, a
+# Temp folder, a folder of its own at the root of a drive, which any user
+# may make) fails.
+if ! python3 - "$package/ansible/qrvinst.yml" > "$E2E_DIR/playbook" 2>&1 <<'EOF_PY'; then
+import ntpath, sys
+import jinja2, yaml
+
+ADMIN_ONLY = [r"C:\Windows", r"C:\Program Files", r"C:\Program Files (x86)"]
+USERS_WRITE = [r"C:\ProgramData", r"C:\Users", r"C:\Windows\Temp", r"C:\Windows\Tasks",
+               r"C:\Windows\tracing", r"C:\Windows\System32\spool\drivers\color"]
+
+def under(path, roots):
+    return any(path.lower() == root.lower() or path.lower().startswith(root.lower() + "\\")
+               for root in roots)
+
+def standard_users_may_write(folder):
+    if under(folder, USERS_WRITE) or {"temp", "tmp"} & set(folder.lower().split("\\")):
+        return True
+    return not under(folder, ADMIN_ONLY)
+
+play = yaml.safe_load(open(sys.argv[1], encoding="utf-8"))[0]
+templates = jinja2.Environment(undefined=jinja2.StrictUndefined)
+
+def render(text, arch):
+    names = dict(play["vars"], playbook_dir="ansible", ansible_facts={"architecture2": arch})
+    for _ in range(10):  # a variable may name others
+        if "{{" not in text:
+            return text
+        text = templates.from_string(text).render(names)
+    sys.exit(f"cannot resolve {text}")
+
+folders = {}  # (what the task does, folder), in the playbook's order
+for arch in play["vars"]["qrvinst_exes"]:
+    for task in play["tasks"]:
+        copy = task.get("ansible.windows.win_copy")
+        command = task.get("ansible.windows.win_command")
+        if copy and render(copy["src"], arch).lower().endswith(".exe"):
+            dest = render(copy["dest"], arch)
+            folder = dest if dest.endswith("\\") else ntpath.dirname(dest)
+            folders[("copies the exe to", ntpath.normpath(folder))] = True
+        elif command:
+            folder = ntpath.dirname(render(command["argv"][0], arch))
+            folders[("runs a program in", ntpath.normpath(folder))] = True
+if {what for what, _ in folders} != {"copies the exe to", "runs a program in"}:
+    sys.exit("found no task that copies the exe, or none that runs a program")
+failed = False
+for what, folder in folders:
+    if standard_users_may_write(folder):
+        print(f"the playbook {what} {folder}, where standard users may write")
+        failed = True
+sys.exit(failed)
+EOF_PY
+  e2e_fail "the playbook's exe folder: $(< "$E2E_DIR/playbook")"
+fi
+
 # ---- the machine ----------------------------------------------------------
 
 # On Windows the desktop's process runs all the time. Wine starts it, as
