@@ -3,8 +3,9 @@ rem qrvdeploy.cmd: sets up the QRV 7310-zz5 PCI serial-port card from a
 rem deployment package (Intune, Configuration Manager, a technician's
 rem prompt), with the qrvinst exe that fits this Windows.
 rem
-rem   qrvdeploy.cmd     copies inf\* from beside this file into %WINDIR%\inf,
-rem                     then installs the drivers
+rem   qrvdeploy.cmd     copies what the inf folder beside this file holds,
+rem                     subfolders and all, into %WINDIR%\inf, then
+rem                     installs the drivers
 rem   qrvdeploy.cmd r   names the ports COM3 to COM6; they take the names
 rem                     when they restart, so restart Windows afterwards
 rem   qrvdeploy.cmd u   removes the card
@@ -65,7 +66,9 @@ if not "%mode%"=="" goto bad_argument
 
 if not exist "%here%inf\" goto no_inf
 del "%out%" 2>nul
-xcopy /y /q "%here%inf\*" "%WINDIR%\inf\" >"%out%" 2>&1
+rem The whole tree: driver packages often keep their .sys and .cat files in
+rem subfolders that the INF files name.
+xcopy /y /q /s /e "%here%inf\*" "%WINDIR%\inf\" >"%out%" 2>&1
 if errorlevel 1 goto copy_failed
 call :say "qrvdeploy.cmd: copied the files of %here%inf into %WINDIR%\inf."
 

@@ -6,8 +6,8 @@
 # staff add them, qrvdeploy.cmd run by cmd.exe
 #   - refuses, running nothing: without an inf folder (1603), on Windows for
 #     another processor (1), with an argument it does not take (87);
-#   - installs (0): the INF files are then in C:\windows\inf and the card's
-#     devices have their drivers;
+#   - installs (0): the package's inf folder, subfolders and all, is then
+#     in C:\windows\inf and the card's devices have their drivers;
 #   - with r names the ports COM3 to COM6 (0), and with one port's key
 #     missing exits with that port's bit;
 #   - with u removes the card (0);
@@ -17,9 +17,10 @@
 # the date, the time, the computer and the command, then what the run
 # showed, every line ending in CRLF; past 1 MiB it becomes qrvinst.lo_ and
 # a new log begins. No run changes a file or folder of drive_c outside
-# C:\windows\inf and that log folder.
+# C:\windows\inf and that log folder. The playbook copies and runs the exe
+# only in a folder that standard users cannot write.
 #
-# Usage: deploy_test.sh <build folder of package.reproducible> system32|syswow64
+# Usage: deploy_test.sh <build folder of package.reproducible> system32|syswow64 flat|subfolder
 # The second argument names the cmd.exe that runs qrvdeploy.cmd: the 64-bit
 # one, or the 32-bit one that a 32-bit deployment agent starts, for which it
 # must still pick qrvinst64.exe. Where no 32-bit program can run, that case
@@ -27,11 +28,15 @@
 # skipped. The environment is that of the win64 build's end-to-end tests;
 # lib.sh's exe under test is the build's qrvinst64.exe, which
 # package.reproducible found the same as the zip's.
+# The third argument is the package's inf folder: flat, the three INF
+# files; or subfolder, where the product function's INF names a driver file
+# in inf\drivers (tests/e2e/inf/driver_in_subfolder), which the install
+# puts into C:\windows\system32\drivers.
 
 # The helpers take optional arguments the test leaves out.
 # shellcheck source-path=SCRIPTDIR/../e2e disable=SC2119
 source "$(dirname "$0")/../e2e/lib.sh"
-package_build=$1 cmd_kind=$2
+package_build=$1 cmd_kind=$2 layout=$3
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 
 case $cmd_kind in
@@ -45,12 +50,14 @@ case $cmd_kind in
     ;;
   *) e2e_fail "the second argument is '$cmd_kind', not system32 or syswow64" ;;
 esac
+[[ $layout == flat || $layout == subfolder ]] ||
+  e2e_fail "the third argument is '$layout', not flat or subfolder"
 cmd="C:\\windows\\$cmd_kind\\cmd.exe"
 for tool in unzip sha256sum; do
   command -v "$tool" > /dev/null || e2e_fail "$tool is missing"
 done
 
-e2e_begin "deploy_$cmd_kind"
+e2e_begin "deploy_${cmd_kind}_$layout"
 cmd_exe=$WINEPREFIX/drive_c/windows/$cmd_kind/cmd.exe
 
 # ---- the zip --------------------------------------------------------------
@@ -158,6 +165,13 @@ mkdir "$package/inf"
 for inf in 7310-zz5.inf qrvbased.inf qrvports.inf; do
   mv "$WINEPREFIX/drive_c/windows/inf/$inf" "$package/inf/"
 done
+# The files the package's INF files have Windows install, and the install
+# may therefore make.
+installed_files=()
+if [[ $layout == subfolder ]]; then
+  cp -R "$E2E_INF_DIR/driver_in_subfolder/." "$package/inf/"
+  installed_files=(windows/system32/drivers/qrv7310.sys)
+fi
 
 # The premise of the 32-bit case: Windows shows a 32-bit program on 64-bit
 # Windows as x86, and the machine's processor in PROCESSOR_ARCHITEW6432.
@@ -204,9 +218,10 @@ under() {
   return 1
 }
 # expect_footprint <what ran> <snapshot before>: the run changed nothing
-# but the INF folder, the log folder (Wine's prefix names its parent logs)
-# and, of the folder holding an entry it made or removed, the time
-# (C:\windows\Logs, when it makes the log folder).
+# but the INF folder, the log folder (Wine's prefix names its parent logs),
+# the files the package's INF files install and, of the folder holding an
+# entry it made or removed, the time (C:\windows\Logs, when it makes the
+# log folder).
 expect_footprint() {
   snapshot "$2.after"
   local lines line change path outside=()
@@ -218,7 +233,8 @@ expect_footprint() {
   done
   for line in "${lines[@]}"; do
     change=${line%% *} path=${line#* }
-    under "$path" windows/inf windows/logs/Software "${wine_changes[@]}" && continue
+    under "$path" windows/inf windows/logs/Software "${installed_files[@]}" "${wine_changes[@]}" &&
+      continue
     [[ $change == changed && -d $drive_c/$path && -n ${made_in[$path]:-} ]] && continue
     outside+=("$change C:\\${path//\//\\}")
   done
@@ -318,10 +334,17 @@ expect_output "$E2E_DIR/install" "qrvdeploy.cmd: copied the files of C:\\QRV pac
 ${BANNER}Installing 7310-zz5 PCI Serial Port Drivers -  [ OK ]
 Exit status 0: installed.
 "
-for inf in 7310-zz5.inf qrvbased.inf qrvports.inf; do
-  cmp -s "$E2E_INF_DIR/$inf" "$WINEPREFIX/drive_c/windows/inf/$inf" ||
-    e2e_fail "$inf is not in C:\\windows\\inf as in the package"
+# The package's inf folder, subfolders and all, is in C:\windows\inf; the
+# subfolder package's install took its driver file from there.
+mapfile -t package_files < <(cd "$package/inf" && find . -type f -printf '%P\n' | sort)
+for file in "${package_files[@]}"; do
+  cmp -s "$package/inf/$file" "$drive_c/windows/inf/$file" ||
+    e2e_fail "inf\\${file//\//\\} is not in C:\\windows\\inf as in the package"
 done
+if [[ $layout == subfolder ]]; then
+  cmp -s "$package/inf/drivers/qrv7310.sys" "$drive_c/windows/system32/drivers/qrv7310.sys" ||
+    e2e_fail "the install put no drivers\\qrv7310.sys, which 7310-zz5.inf names, into C:\\windows\\system32\\drivers"
+fi
 mapfile -t states < <(card_states "present | driver | no name | no PortName")
 expect_states "${states[@]}" "$(onboard_port_state)"
 
