@@ -3,8 +3,9 @@ rem qrvdeploy.cmd: sets up the QRV 7310-zz5 PCI serial-port card from a
 rem deployment package (Intune, Configuration Manager, a technician's
 rem prompt), with the qrvinst exe that fits this Windows.
 rem
-rem   qrvdeploy.cmd     copies inf\* from beside this file into %WINDIR%\inf,
-rem                     then installs the drivers
+rem   qrvdeploy.cmd     copies what the inf folder beside this file holds,
+rem                     subfolders and all, into %WINDIR%\inf, then
+rem                     installs the drivers
 rem   qrvdeploy.cmd r   names the ports COM3 to COM6; they take the names
 rem                     when they restart, so restart Windows afterwards
 rem   qrvdeploy.cmd u   removes the card
@@ -18,9 +19,16 @@ rem   1603  install: no inf folder beside it, or its files could not be copied
 rem   1     Windows for a processor other than x86 or x64, or a log it
 rem         cannot write
 rem   87    an argument other than none, r or u
-rem What it prints is also appended to %ProgramData%\qrvinst\qrvinst.log,
+rem What it prints is also appended to %WINDIR%\Logs\Software\qrvinst.log,
 rem after a line with the date, the time, the computer's name and the
-rem command: deployment tools keep no console output.
+rem command: deployment tools keep no console output. Past 1 MiB the log
+rem becomes qrvinst.lo_ there, replacing an older one, and a new log begins.
+rem
+rem It runs as SYSTEM or as an administrator, so it writes only where a
+rem standard user can neither create nor replace a file: %WINDIR%\inf and
+rem its log folder under %WINDIR%\Logs. Nothing goes to ProgramData, a Temp
+rem folder, the user profiles or the package folder, where a user could
+rem have put a junction or a file of their own before it runs.
 rem
 rem Written for cmd.exe as Windows documents it and as Wine's cmd runs it
 rem alike: a status is read on the line after the command, never with ||
@@ -29,14 +37,15 @@ rem ends.
 
 setlocal EnableExtensions DisableDelayedExpansion
 set "here=%~dp0"
-set "logdir=%ProgramData%\qrvinst"
-set "log=%ProgramData%\qrvinst\qrvinst.log"
+set "logdir=%WINDIR%\Logs\Software"
+set "log=%logdir%\qrvinst.log"
 rem The output of the step being run, shown and logged once it has ended.
-set "out=%ProgramData%\qrvinst\qrvdeploy.out"
+set "out=%logdir%\qrvdeploy.out"
 
 set "command="%~f0""
 if not "%~1"=="" set "command="%~f0" %*"
 if not exist "%logdir%\" mkdir "%logdir%" 2>nul
+if exist "%log%" call :roll_over "%log%"
 >>"%log%" echo %DATE% %TIME% %COMPUTERNAME% %command%
 if not exist "%log%" goto no_log
 
@@ -57,7 +66,9 @@ if not "%mode%"=="" goto bad_argument
 
 if not exist "%here%inf\" goto no_inf
 del "%out%" 2>nul
-xcopy /y /q "%here%inf\*" "%WINDIR%\inf\" >"%out%" 2>&1
+rem The whole tree: driver packages often keep their .sys and .cat files in
+rem subfolders that the INF files name.
+xcopy /y /q /s /e "%here%inf\*" "%WINDIR%\inf\" >"%out%" 2>&1
 if errorlevel 1 goto copy_failed
 call :say "qrvdeploy.cmd: copied the files of %here%inf into %WINDIR%\inf."
 
@@ -96,6 +107,13 @@ exit /b 1603
 :no_output
 call :say "qrvdeploy.cmd: could not write %out%; %exe% was not run."
 exit /b 1
+
+rem roll_over <log>: past 1 MiB the log becomes qrvinst.lo_, replacing an
+rem older one; the header written next begins a new log. Should the rename
+rem fail, the log goes on growing rather than lose a run.
+:roll_over
+if %~z1 GTR 1048576 move /y "%~1" "%logdir%\qrvinst.lo_" >nul 2>&1
+exit /b 0
 
 rem say <line>: shows the line and appends it to the log.
 :say

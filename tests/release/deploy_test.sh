@@ -6,17 +6,21 @@
 # staff add them, qrvdeploy.cmd run by cmd.exe
 #   - refuses, running nothing: without an inf folder (1603), on Windows for
 #     another processor (1), with an argument it does not take (87);
-#   - installs (0): the INF files are then in C:\windows\inf and the card's
-#     devices have their drivers;
+#   - installs (0): the package's inf folder, subfolders and all, is then
+#     in C:\windows\inf and the card's devices have their drivers;
 #   - with r names the ports COM3 to COM6 (0), and with one port's key
 #     missing exits with that port's bit;
 #   - with u removes the card (0);
 #   - from the package folder as its current folder, as deployment tools
 #     start it, and from another one by its full path;
-# and %ProgramData%\qrvinst\qrvinst.log holds every run: a line with the
-# date, the time, the computer and the command, then what the run showed.
+# and C:\windows\Logs\Software\qrvinst.log holds every run: a line with
+# the date, the time, the computer and the command, then what the run
+# showed, every line ending in CRLF; past 1 MiB it becomes qrvinst.lo_ and
+# a new log begins. No run changes a file or folder of drive_c outside
+# C:\windows\inf and that log folder. The playbook copies and runs the exe
+# only in a folder that standard users cannot write.
 #
-# Usage: deploy_test.sh <build folder of package.reproducible> system32|syswow64
+# Usage: deploy_test.sh <build folder of package.reproducible> system32|syswow64 flat|subfolder
 # The second argument names the cmd.exe that runs qrvdeploy.cmd: the 64-bit
 # one, or the 32-bit one that a 32-bit deployment agent starts, for which it
 # must still pick qrvinst64.exe. Where no 32-bit program can run, that case
@@ -24,11 +28,15 @@
 # skipped. The environment is that of the win64 build's end-to-end tests;
 # lib.sh's exe under test is the build's qrvinst64.exe, which
 # package.reproducible found the same as the zip's.
+# The third argument is the package's inf folder: flat, the three INF
+# files; or subfolder, where the product function's INF names a driver file
+# in inf\drivers (tests/e2e/inf/driver_in_subfolder), which the install
+# puts into C:\windows\system32\drivers.
 
 # The helpers take optional arguments the test leaves out.
 # shellcheck source-path=SCRIPTDIR/../e2e disable=SC2119
 source "$(dirname "$0")/../e2e/lib.sh"
-package_build=$1 cmd_kind=$2
+package_build=$1 cmd_kind=$2 layout=$3
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 
 case $cmd_kind in
@@ -42,12 +50,14 @@ case $cmd_kind in
     ;;
   *) e2e_fail "the second argument is '$cmd_kind', not system32 or syswow64" ;;
 esac
+[[ $layout == flat || $layout == subfolder ]] ||
+  e2e_fail "the third argument is '$layout', not flat or subfolder"
 cmd="C:\\windows\\$cmd_kind\\cmd.exe"
 for tool in unzip sha256sum; do
   command -v "$tool" > /dev/null || e2e_fail "$tool is missing"
 done
 
-e2e_begin "deploy_$cmd_kind"
+e2e_begin "deploy_${cmd_kind}_$layout"
 cmd_exe=$WINEPREFIX/drive_c/windows/$cmd_kind/cmd.exe
 
 # ---- the zip --------------------------------------------------------------
@@ -76,6 +86,68 @@ tr -d '\r' < "$package/qrvdeploy.cmd" | cmp -s - "$repo/deploy/qrvdeploy.cmd" ||
 cmp -s "$package/ansible/qrvinst.yml" "$repo/deploy/ansible/qrvinst.yml" ||
   e2e_fail "ansible/qrvinst.yml in the zip is not deploy/ansible/qrvinst.yml"
 
+# ---- the playbook's exe folder ----------------------------------------------
+
+# The playbook runs the exe as an administrator: whoever could write in its
+# folder could swap it between the copy and the run. Every folder the
+# playbook copies an exe to, or runs a program from, as its variables give
+# it for each processor it knows, must lie where only administrators
+# write: in C:\Windows or C:\Program Files, outside the folders there
+# that standard users may write. Anywhere else (ProgramData, Users, a
+# Temp folder, a folder of its own at the root of a drive, which any user
+# may make) fails.
+if ! python3 - "$package/ansible/qrvinst.yml" > "$E2E_DIR/playbook" 2>&1 <<'EOF_PY'; then
+import ntpath, sys
+import jinja2, yaml
+
+ADMIN_ONLY = [r"C:\Windows", r"C:\Program Files", r"C:\Program Files (x86)"]
+USERS_WRITE = [r"C:\ProgramData", r"C:\Users", r"C:\Windows\Temp", r"C:\Windows\Tasks",
+               r"C:\Windows\tracing", r"C:\Windows\System32\spool\drivers\color"]
+
+def under(path, roots):
+    return any(path.lower() == root.lower() or path.lower().startswith(root.lower() + "\\")
+               for root in roots)
+
+def standard_users_may_write(folder):
+    if under(folder, USERS_WRITE) or {"temp", "tmp"} & set(folder.lower().split("\\")):
+        return True
+    return not under(folder, ADMIN_ONLY)
+
+play = yaml.safe_load(open(sys.argv[1], encoding="utf-8"))[0]
+templates = jinja2.Environment(undefined=jinja2.StrictUndefined)
+
+def render(text, arch):
+    names = dict(play["vars"], playbook_dir="ansible", ansible_facts={"architecture2": arch})
+    for _ in range(10):  # a variable may name others
+        if "{{" not in text:
+            return text
+        text = templates.from_string(text).render(names)
+    sys.exit(f"cannot resolve {text}")
+
+folders = {}  # (what the task does, folder), in the playbook's order
+for arch in play["vars"]["qrvinst_exes"]:
+    for task in play["tasks"]:
+        copy = task.get("ansible.windows.win_copy")
+        command = task.get("ansible.windows.win_command")
+        if copy and render(copy["src"], arch).lower().endswith(".exe"):
+            dest = render(copy["dest"], arch)
+            folder = dest if dest.endswith("\\") else ntpath.dirname(dest)
+            folders[("copies the exe to", ntpath.normpath(folder))] = True
+        elif command:
+            folder = ntpath.dirname(render(command["argv"][0], arch))
+            folders[("runs a program in", ntpath.normpath(folder))] = True
+if {what for what, _ in folders} != {"copies the exe to", "runs a program in"}:
+    sys.exit("found no task that copies the exe, or none that runs a program")
+failed = False
+for what, folder in folders:
+    if standard_users_may_write(folder):
+        print(f"the playbook {what} {folder}, where standard users may write")
+        failed = True
+sys.exit(failed)
+EOF_PY
+  e2e_fail "the playbook's exe folder: $(< "$E2E_DIR/playbook")"
+fi
+
 # ---- the machine ----------------------------------------------------------
 
 # On Windows the desktop's process runs all the time. Wine starts it, as
@@ -93,6 +165,13 @@ mkdir "$package/inf"
 for inf in 7310-zz5.inf qrvbased.inf qrvports.inf; do
   mv "$WINEPREFIX/drive_c/windows/inf/$inf" "$package/inf/"
 done
+# The files the package's INF files have Windows install, and the install
+# may therefore make.
+installed_files=()
+if [[ $layout == subfolder ]]; then
+  cp -R "$E2E_INF_DIR/driver_in_subfolder/." "$package/inf/"
+  installed_files=(windows/system32/drivers/qrv7310.sys)
+fi
 
 # The premise of the 32-bit case: Windows shows a 32-bit program on 64-bit
 # Windows as x86, and the machine's processor in PROCESSOR_ARCHITEW6432.
@@ -105,13 +184,84 @@ expected='AMD64,[]'
 [[ $arch,$w6432 == "$expected" && -n $computer ]] ||
   e2e_fail "$cmd sees the processor as '$arch $w6432', not '${expected/,/ }'"
 
+# ---- where the kit writes --------------------------------------------------
+
+# The kit runs as SYSTEM, so it may write only where a standard user can
+# neither create a file nor a folder (a junction) of their own beforehand:
+# C:\windows\inf and its log folder. Wine does not enforce ACLs, so this
+# checks where it writes, not who could write there: every file, folder and
+# link of drive_c is recorded before and after each run of it, with its
+# size and time. A folder's time changes when an entry is made, renamed or
+# removed in it, so a scratch file made and deleted within a run shows too.
+drive_c=$WINEPREFIX/drive_c
+snapshot() {
+  (cd "$drive_c" && find . -mindepth 1 -printf '%P\t%y %s %T@\n') | LC_ALL=C sort > "$1"
+}
+# changes <before> <after>: "created|changed|deleted <path>" lines.
+changes() {
+  awk -F '\t' 'NR == FNR { old[$1] = $2; next }
+    !($1 in old) { print "created", $1; next }
+    old[$1] != $2 { print "changed", $1 }
+    { delete old[$1] }
+    END { for (path in old) print "deleted", path }' "$1" "$2" | LC_ALL=C sort -k 2
+}
+# What Wine itself changes in drive_c when cmd.exe runs, as the control run
+# below finds: nothing, so far. A path goes here with its reason.
+wine_changes=()
+# under <path> <root>...: is the path one of the roots or inside one,
+# letter case aside?
+under() {
+  local path=${1,,} root
+  for root in "${@:2}"; do
+    [[ $path == "${root,,}" || $path == "${root,,}"/* ]] && return 0
+  done
+  return 1
+}
+# expect_footprint <what ran> <snapshot before>: the run changed nothing
+# but the INF folder, the log folder (Wine's prefix names its parent logs),
+# the files the package's INF files install and, of the folder holding an
+# entry it made or removed, the time (C:\windows\Logs, when it makes the
+# log folder).
+expect_footprint() {
+  snapshot "$2.after"
+  local lines line change path outside=()
+  local -A made_in=()
+  mapfile -t lines < <(changes "$2" "$2.after")
+  for line in "${lines[@]}"; do
+    path=${line#* }
+    [[ $line == changed\ * || $path != */* ]] || made_in[${path%/*}]=1
+  done
+  for line in "${lines[@]}"; do
+    change=${line%% *} path=${line#* }
+    under "$path" windows/inf windows/logs/Software "${installed_files[@]}" "${wine_changes[@]}" &&
+      continue
+    [[ $change == changed && -d $drive_c/$path && -n ${made_in[$path]:-} ]] && continue
+    outside+=("$change C:\\${path//\//\\}")
+  done
+  [[ ${#outside[@]} -eq 0 ]] && return
+  printf -v line '%s; ' "${outside[@]}"
+  e2e_fail "$1 changed drive_c outside C:\\windows\\inf and C:\\windows\\Logs\\Software: ${line%; }"
+}
+
+# The control run: what Wine changes when the same cmd.exe runs "ver".
+snapshot "$E2E_DIR/control"
+_e2e_run control "$cmd_exe" /c ver > /dev/null
+snapshot "$E2E_DIR/control.after"
+while read -r line; do
+  under "${line#* }" "${wine_changes[@]}" ||
+    e2e_fail "in a control run of 'cmd /c ver', Wine itself $line: list it in wine_changes with its reason"
+done < <(changes "$E2E_DIR/control" "$E2E_DIR/control.after")
+
 # deploy <name> <current folder> <qrvdeploy.cmd as cmd is given it> [arg]:
 # runs it with the cmd.exe under test; what it showed, without CRs, goes to
-# E2E_DIR/<name>, and E2E_STATUS is its exit status. The runs are recorded
-# for the check of the log.
+# E2E_DIR/<name>, and E2E_STATUS is its exit status. It must write nowhere
+# but the INF and log folders. The runs are recorded for the check of the
+# log.
 runs=() commands=()
 deploy() {
+  snapshot "$E2E_DIR/$1.tree"
   E2E_STICK=$2 _e2e_run deploy "$cmd_exe" /c "${@:3}" > "$E2E_DIR/$1"
+  expect_footprint "qrvdeploy.cmd${4:+ $4} ($1)" "$E2E_DIR/$1.tree"
   runs+=("$E2E_DIR/$1")
   commands+=("\"C:\\QRV package\\qrvdeploy.cmd\"${4:+ $4}")
 }
@@ -134,6 +284,8 @@ untouched() {
 }
 away="$E2E_DIR"
 quoted='C:\QRV package\qrvdeploy.cmd'
+# Wine's prefix names the folder logs; Windows names it Logs.
+logs=$drive_c/windows/logs/Software
 
 # ---- runs that change nothing ---------------------------------------------
 
@@ -145,6 +297,14 @@ expect_output "$E2E_DIR/no_inf" 'qrvdeploy.cmd: there is no inf folder in C:\QRV
 untouched "qrvdeploy.cmd without an inf folder"
 mv "$package/inf.away" "$package/inf"
 
+# The log rolls over past 1 MiB. Filled up to exactly 1 MiB here, with an
+# older qrvinst.lo_ beside it, it is kept by the next run, which takes it
+# past 1 MiB; the run after renames it to qrvinst.lo_ in place of the older
+# one and begins a new log.
+size=$(stat -c %s "$logs/qrvinst.log")
+perl -e 'print "#" x ($ARGV[0] - 2), "\r\n"' $((1048576 - size)) >> "$logs/qrvinst.log"
+printf 'an older log\r\n' > "$logs/qrvinst.lo_"
+
 # A 32-bit program on 64-bit Windows for ARM processors, as Windows shows it.
 printf '@set PROCESSOR_ARCHITECTURE=x86\r\n@set PROCESSOR_ARCHITEW6432=ARM64\r\n@call "%s"\r\n@exit /b %%ERRORLEVEL%%\r\n' \
   "$quoted" > "$package/arm64.cmd"
@@ -154,12 +314,17 @@ expect_output "$E2E_DIR/arm64" 'qrvdeploy.cmd: this Windows is for ARM64 process
 '
 untouched "qrvdeploy.cmd on Windows for ARM64"
 rm "$package/arm64.cmd"
+[[ $(< "$logs/qrvinst.lo_") == $'an older log\r' ]] || e2e_fail "a run rolled over a log of exactly 1 MiB"
+[[ $(stat -c %s "$logs/qrvinst.log") -gt 1048576 ]] || e2e_fail "the run after the filling wrote no log"
+cp "$logs/qrvinst.log" "$E2E_DIR/log.past_1_MiB"
 
 deploy bad_argument "$away" "$quoted" R
 expect_status 87
 expect_output "$E2E_DIR/bad_argument" 'qrvdeploy.cmd: R is not an argument it takes (none, r or u); nothing was run.
 '
 untouched "qrvdeploy.cmd R"
+cmp -s "$logs/qrvinst.lo_" "$E2E_DIR/log.past_1_MiB" ||
+  e2e_fail "qrvinst.lo_ is not the log as it was past 1 MiB: the log did not roll over"
 
 # ---- install, name the ports, remove the card -----------------------------
 
@@ -169,10 +334,17 @@ expect_output "$E2E_DIR/install" "qrvdeploy.cmd: copied the files of C:\\QRV pac
 ${BANNER}Installing 7310-zz5 PCI Serial Port Drivers -  [ OK ]
 Exit status 0: installed.
 "
-for inf in 7310-zz5.inf qrvbased.inf qrvports.inf; do
-  cmp -s "$E2E_INF_DIR/$inf" "$WINEPREFIX/drive_c/windows/inf/$inf" ||
-    e2e_fail "$inf is not in C:\\windows\\inf as in the package"
+# The package's inf folder, subfolders and all, is in C:\windows\inf; the
+# subfolder package's install took its driver file from there.
+mapfile -t package_files < <(cd "$package/inf" && find . -type f -printf '%P\n' | sort)
+for file in "${package_files[@]}"; do
+  cmp -s "$package/inf/$file" "$drive_c/windows/inf/$file" ||
+    e2e_fail "inf\\${file//\//\\} is not in C:\\windows\\inf as in the package"
 done
+if [[ $layout == subfolder ]]; then
+  cmp -s "$package/inf/drivers/qrv7310.sys" "$drive_c/windows/system32/drivers/qrv7310.sys" ||
+    e2e_fail "the install put no drivers\\qrv7310.sys, which 7310-zz5.inf names, into C:\\windows\\system32\\drivers"
+fi
 mapfile -t states < <(card_states "present | driver | no name | no PortName")
 expect_states "${states[@]}" "$(onboard_port_state)"
 
@@ -203,17 +375,20 @@ expect_states "${states[@]}" "$(onboard_port_state)"
 
 # ---- the log ---------------------------------------------------------------
 
-logs=$WINEPREFIX/drive_c/ProgramData/qrvinst
-[[ -f $logs/qrvinst.log ]] || e2e_fail "there is no C:\\ProgramData\\qrvinst\\qrvinst.log"
-[[ ! -e $logs/qrvdeploy.out ]] || e2e_fail "qrvdeploy.cmd left C:\\ProgramData\\qrvinst\\qrvdeploy.out behind"
+[[ -f $logs/qrvinst.log ]] || e2e_fail "there is no C:\\windows\\Logs\\Software\\qrvinst.log"
+[[ ! -e $logs/qrvdeploy.out ]] || e2e_fail "qrvdeploy.cmd left C:\\windows\\Logs\\Software\\qrvdeploy.out behind"
+grep -qv $'\r$' "$logs/qrvinst.lo_" "$logs/qrvinst.log" && e2e_fail "the log has lines without CRLF ends"
 # Each run's header, its date and time in the machine's format, stands as
-# HEADER <command>; after it comes what the run showed.
+# HEADER <command>; after it comes what the run showed. The log rolled over
+# once: the runs are in qrvinst.lo_, with the test's filling, and then in
+# qrvinst.log.
 for n in "${!runs[@]}"; do
   printf 'HEADER %s\n' "${commands[$n]}"
   cat "${runs[$n]}"
 done > "$E2E_DIR/log.expected"
-perl -pe 's/\r\n\z/\n/; s/^\S*\d\S*(?: \S+)? +\d{1,2}:\d\d\S*(?: [AP]M)? \Q'"$computer"'\E (?=")/HEADER /' \
-  "$logs/qrvinst.log" > "$E2E_DIR/log"
+perl -ne 'next if /^#{1000,}\r\n\z/; s/\r\n\z/\n/;
+    s/^\S*\d\S*(?: \S+)? +\d{1,2}:\d\d\S*(?: [AP]M)? \Q'"$computer"'\E (?=")/HEADER /; print' \
+  "$logs/qrvinst.lo_" "$logs/qrvinst.log" > "$E2E_DIR/log"
 expect_output "$E2E_DIR/log" < "$E2E_DIR/log.expected"
-e2e_log "the log of the runs, C:\\ProgramData\\qrvinst\\qrvinst.log:"
+e2e_log "the log since it rolled over, C:\\windows\\Logs\\Software\\qrvinst.log:"
 perl -pe 's/\r\n\z/\n/' "$logs/qrvinst.log" >&2
