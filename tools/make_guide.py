@@ -108,6 +108,21 @@ def render_table(rows):
             if number == 0:
                 lines.append("  ".join("-" * w for w in widths))
         return lines
+    # Too wide: the last column wrapped beside the others, when they leave
+    # it room enough to read.
+    lead = sum(widths[:-1]) + 2 * (len(widths) - 1)
+    if len(widths) > 1 and WIDTH - lead >= 36:
+        lines = []
+        for number, row in enumerate(plain):
+            start = "  ".join(cell.ljust(w) for cell, w in zip(row[:-1], widths))
+            text = textwrap.wrap(row[-1], WIDTH - lead, break_long_words=False,
+                                 break_on_hyphens=False) or [""]
+            lines.append((start + "  " + text[0]).rstrip())
+            lines += [" " * lead + more for more in text[1:]]
+            if number == 0:
+                lines.append("  ".join("-" * w for w in widths[:-1]) + "  " +
+                             "-" * min(WIDTH - lead, max(len(r[-1]) for r in plain)))
+        return lines
     # Too wide for columns: one entry per row, the other cells below it.
     lines = []
     for row in plain[1:]:
