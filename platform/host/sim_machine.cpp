@@ -133,6 +133,11 @@ Device* RecordDevice(HDEVINFO set, PSP_DEVINFO_DATA record) {
   return nullptr;
 }
 
+// The install parameters' flags of the element a record names in a set.
+DWORD& InstallFlags(HDEVINFO set, PSP_DEVINFO_DATA record) {
+  return M().installFlags[{reinterpret_cast<std::uintptr_t>(set) - kSetBase, record->DevInst - 1}];
+}
+
 // A new handle to an existing key.
 HKEY OpenKey(const std::string& path) {
   const std::size_t handle = M().nextKey++;
@@ -459,10 +464,7 @@ BOOL SetupDiRemoveDevice(HDEVINFO set, PSP_DEVINFO_DATA record) {
   // leave the present list, their keys stay. A device in use stops only at
   // the next restart, which the element's install parameters then ask for.
   device->present = false;
-  if (device->inUse) {
-    M().installFlags[{reinterpret_cast<std::uintptr_t>(set) - sim::kSetBase,
-                      record->DevInst - 1}] |= DI_NEEDREBOOT;
-  }
+  if (device->inUse) sim::InstallFlags(set, record) |= DI_NEEDREBOOT;
   for (sim::Device& child : M().devices) {
     if (!child.parent.empty() && sim::Lower(child.parent) == sim::Lower(device->instanceId)) {
       child.present = false;
@@ -516,11 +518,9 @@ BOOL SetupDiGetDeviceInstallParamsA(HDEVINFO set, PSP_DEVINFO_DATA record,
   if (!params || params->cbSize != sizeof(SP_DEVINSTALL_PARAMS_A)) {
     return Fail(ERROR_INVALID_USER_BUFFER);
   }
-  const auto flags = M().installFlags.find(
-      {reinterpret_cast<std::uintptr_t>(set) - sim::kSetBase, record->DevInst - 1});
   *params = SP_DEVINSTALL_PARAMS_A{};
   params->cbSize = sizeof(SP_DEVINSTALL_PARAMS_A);
-  params->Flags = flags == M().installFlags.end() ? 0 : flags->second;
+  params->Flags = sim::InstallFlags(set, record);
   return Succeed();
 }
 

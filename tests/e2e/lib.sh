@@ -376,14 +376,13 @@ start_qrvinst() {
   local name=$1 raw=$E2E_DIR/$((E2E_RUNS + 1)).$1.stdout
   shift
   (
-    run_qrvinst_as "$name" "$@" > "$E2E_DIR/$name"
+    _e2e_run "$name" "$E2E_QRVINST" "$@" > "$E2E_DIR/$name"
     printf '%s %s\n' "$E2E_STATUS" "$(date +%s.%N)" > "$E2E_DIR/$name.ended"
   ) &
   E2E_BACKGROUND[$name]=$!
   E2E_RUNS=$((E2E_RUNS + 1))
   E2E_RAW[$name]=$raw
 }
-run_qrvinst_as() { _e2e_run "$1" "$E2E_QRVINST" "${@:2}"; }
 
 # await_pause <name>: returns once the background run has printed its last
 # row and so begun its three-second pause, holding the machine meanwhile.
