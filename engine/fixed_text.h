@@ -6,11 +6,15 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/platform.h"
+
 // Formats a text into a fixed buffer. One that would not fit whole leaves
 // the buffer empty, and the result is false.
 template <std::size_t N, typename... Args>
 bool FormatInto(char (&buffer)[N], const char* format, Args... args) {
-  const int length = std::snprintf(buffer, N, format, args...);
+  // msvcrt's own formatter (see platform.h): a text that does not fit gives
+  // -1, or fills the buffer without a terminator.
+  const int length = _snprintf(buffer, N, format, args...);
   if (length < 0 || static_cast<std::size_t>(length) >= N) {
     buffer[0] = '\0';
     return false;

@@ -18,6 +18,10 @@
 // The setup API's headers need the Windows types first.
 #include <newdev.h>
 #include <setupapi.h>
+// Texts are formatted with msvcrt's _snprintf. MinGW's C++ library puts a
+// printf of its own, with floating point and wide texts, in the place of
+// std::snprintf, and that alone would be nearly half of the exe.
+#include <stdio.h>
 
 // The COM port database of msports.dll, which the SDK's MinGW headers lack;
 // declared as Windows documents it.

@@ -3,7 +3,11 @@
 // sim_machine.h. Only what the program needs is declared here.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
 
 using BYTE = std::uint8_t;
 using WORD = std::uint16_t;
@@ -118,6 +122,21 @@ constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
 
 // The COM port database arbitrates the numbers of COM1 to COM4096.
 constexpr DWORD COMDB_MAX_PORTS_ARBITRATED = 4096;
+
+// msvcrt's formatter, as the Windows build calls it: a text that fills the
+// buffer exactly is not terminated, and one longer than the buffer fills it
+// and gives -1 ("_snprintf, _snprintf_l, _snwprintf, _snwprintf_l").
+template <typename... Args>
+int _snprintf(char* buffer, std::size_t count, const char* format,  // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): msvcrt's own name
+              Args... args) {
+  const int length = std::snprintf(nullptr, 0, format, args...);
+  if (length < 0) return -1;
+  std::string text(static_cast<std::size_t>(length) + 1, '\0');
+  std::snprintf(&text[0], text.size(), format, args...);
+  const std::size_t size = static_cast<std::size_t>(length);
+  std::memcpy(buffer, text.data(), size < count ? size + 1 : count);
+  return size <= count ? length : -1;
+}
 
 // kernel32
 UINT GetWindowsDirectoryA(LPSTR buffer, UINT size);

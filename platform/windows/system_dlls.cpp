@@ -15,8 +15,6 @@
 // last error or, for the registry and the COM port database, as the result.
 // Only a function marked optional, which the program can do without, may be
 // missing from a DLL that is used: that one function then fails alone.
-#include <cstdio>
-
 #include "platform/platform.h"
 
 namespace {
@@ -106,7 +104,7 @@ HMODULE LoadFromSystem32(const char* name, bool searchFlags) {
   if (length == 0) return nullptr;
   char path[MAX_PATH];
   const int written =
-      length < MAX_PATH ? std::snprintf(path, sizeof path, "%s\\%s", directory, name) : -1;
+      length < MAX_PATH ? _snprintf(path, sizeof path, "%s\\%s", directory, name) : -1;
   if (written < 0 || written >= MAX_PATH) {
     SetLastError(ERROR_BUFFER_OVERFLOW);
     return nullptr;
