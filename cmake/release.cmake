@@ -2,8 +2,8 @@
 # scripts/package.sh leaves them in <build>/files (built, and signed when it
 # was given a certificate), the deployment kit (deploy/qrvdeploy.cmd, with
 # CRLF line ends for cmd.exe, and the Ansible playbook as
-# ansible/qrvinst.yml), README.txt made from README.md, and SHA256SUMS of
-# them all, at the top of the zip.
+# ansible/qrvinst.yml), README.txt made from docs/guide.md followed by
+# docs/deploying.md, and SHA256SUMS of them all, at the top of the zip.
 #
 # The same files give the same zip: its entries are sorted and dated at the
 # last commit (or SOURCE_DATE_EPOCH, where set), in UTC. CMake before 4.3
@@ -32,9 +32,9 @@ add_custom_command(
   OUTPUT ${guide}
   COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tools/make_guide.py
           --version ${PROJECT_VERSION} --texts ${CMAKE_SOURCE_DIR}/frontend/console.cpp
-          ${CMAKE_SOURCE_DIR}/README.md ${guide}
-  DEPENDS tools/make_guide.py README.md frontend/console.cpp
-  COMMENT "Writing README.txt from README.md"
+          ${CMAKE_SOURCE_DIR}/docs/guide.md ${CMAKE_SOURCE_DIR}/docs/deploying.md ${guide}
+  DEPENDS tools/make_guide.py docs/guide.md docs/deploying.md frontend/console.cpp
+  COMMENT "Writing README.txt from docs/guide.md and docs/deploying.md"
   VERBATIM)
 add_custom_command(
   OUTPUT ${deploy_script} ${playbook}

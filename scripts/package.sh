@@ -2,8 +2,8 @@
 # Makes the release, build/release/qrvinst-<version>.zip: qrvinst.exe and
 # qrvinst64.exe built with the win32 and win64 presets, the deployment kit
 # (qrvdeploy.cmd and ansible/qrvinst.yml, from deploy/), README.txt made
-# from README.md, and SHA256SUMS of them all. CPack makes the zip (the
-# release preset, cmake/release.cmake).
+# from docs/guide.md and docs/deploying.md, and SHA256SUMS of them all.
+# CPack makes the zip (the release preset, cmake/release.cmake).
 #
 # With QRVINST_SIGN_CERT and QRVINST_SIGN_KEY naming a PEM certificate and
 # its PEM private key, both exes are signed with Authenticode before they

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Runs every test: the unit tests against the simulated machine (host
-# preset), then the checks of qrvinst.exe and qrvinst64.exe and the
-# end-to-end tests that run them under Wine (win32 and win64 presets). A
-# missing tool is a failure, never a skip.
+# Runs every test: the unit tests against the simulated machine and the
+# check of the documentation's links (host preset), then the checks of
+# qrvinst.exe and qrvinst64.exe and the end-to-end tests that run them under
+# Wine (win32 and win64 presets). A missing tool is a failure, never a skip.
 #
 # Every build the host can execute is run. Where the kernel refuses i386
 # code, no 32-bit Windows program runs under Wine: qrvinst.exe is then built

@@ -1,35 +1,38 @@
 #!/usr/bin/env python3
-"""Writes README.txt, the technician's guide in the release zip, from README.md.
+"""Writes the release zip's README.txt from docs/guide.md and docs/deploying.md.
 
-The guide is the part of README.md between the lines
-"<!-- README.txt from here -->" and "<!-- README.txt to here -->", under the
-README's title and the version, turned into plain ASCII text with CRLF line
-ends for Notepad: headings underlined, code blocks indented, tables as
-lists, inline marks dropped, a link to a file of the repository reduced to
-its text. Whatever section is added between the marks is in the guide too.
+README.txt is the technician's guide followed by the deployment sections:
+the whole of the first file given (docs/guide.md), then the whole of each
+further one (docs/deploying.md), in the order given, turned into plain ASCII
+text with CRLF line ends for Notepad: headings underlined, code blocks
+indented, tables as lists, inline marks and HTML comments dropped, a link
+reduced to its text when it leads to a section (of the same file or another
+source) or to a file of the repository, which the zip names as it lies
+there. The first file's "# " title, with the version, is README.txt's title;
+each further file's headings go one level down, so that its "# " title heads
+one section of README.txt and its "## " headings the subsections.
 
 Each source file given with --texts holds texts the program prints, as C++
 string literals. Every piece of them (a literal split at its line feeds,
 without the spaces around it, with any printf conversion standing for a
-value) must appear in the guide, or no guide is written and the exit status
-is 1: the guide shows every line the program can print. The title carries
+value) must appear in README.txt, or nothing is written and the exit status
+is 1: README.txt shows every line the program can print. The title carries
 the version the program prints ("Version 1.00") when the texts hold one,
 else the one given.
 
-The guide is read in a terminal or Notepad 80 columns wide: no guide is
+README.txt is read in a terminal or Notepad 80 columns wide: nothing is
 written either when a line of its prose is longer than that (a code block's
 lines, commands and the program's own lines, stand as they are), or when a
 line ends in "(see", a reference cut from what it refers to.
 
-Usage: make_guide.py --version <version> [--texts <file.cpp>]... <README.md> <README.txt>
+Usage: make_guide.py --version <version> [--texts <file.cpp>]...
+                     <guide.md> [<deploying.md>]... <README.txt>
 """
 import argparse
 import re
 import sys
 import textwrap
 
-BEGIN = "<!-- README.txt from here -->"
-END = "<!-- README.txt to here -->"
 WIDTH = 78
 COLUMNS = 80
 ASCII_FOR = {"\u2014": "-", "\u2013": "-", "\u2018": "'", "\u2019": "'",
@@ -63,8 +66,9 @@ def inline(text):
             out.append(f'"{code}"' if " " in code or len(code) == 1 else code)
             continue
         part = re.sub(r"\[([^\]]*)\]\(#[^)]*\)", r"\1", part)  # a link within the text
-        # A link to a file of the repository: its text alone, which names the
-        # file as it lies in the release zip; the guide has no repository.
+        # A link to a section of another source, or to a file of the
+        # repository: its text alone, which names the section or the file
+        # as it lies in the release zip; README.txt has no repository.
         part = re.sub(r"\[([^\]]*)\]\((?![a-z]+:)[^)]*\)", r"\1", part)
         part = re.sub(r"\[([^\]]*)\]\(([^)]*)\)", r"\1 (\2)", part)
         part = re.sub(r"(\*\*|__)(.+?)\1", r"\2", part)
@@ -238,36 +242,49 @@ def missing_texts(guide, sources):
     return missing
 
 
+def demoted(markdown):
+    """Every heading outside a code block one level down."""
+    lines, code = [], False
+    for line in markdown.split("\n"):
+        if line.lstrip().startswith("```"):
+            code = not code
+        elif not code and re.match(r"#{1,5} ", line):
+            line = "#" + line
+        lines.append(line)
+    return "\n".join(lines)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--version", required=True)
     parser.add_argument("--texts", action="append", default=[])
-    parser.add_argument("readme")
+    parser.add_argument("sources", nargs="+")
     parser.add_argument("output")
     args = parser.parse_args()
 
-    with open(args.readme, encoding="utf-8") as f:
-        readme = f.read()
-    if readme.count(BEGIN) != 1 or readme.count(END) != 1:
-        raise GuideError(f"{args.readme}: needs one line {BEGIN} and one line {END}")
-    part = readme.split(BEGIN)[1].split(END)[0]
-    heading = re.search(r"^# (.+)$", readme, re.M)
+    parts = []
+    for path in args.sources:
+        with open(path, encoding="utf-8") as f:
+            parts.append(f.read())
+    heading = re.match(r"# (.+)\n", parts[0])
     if not heading:
-        raise GuideError(f"{args.readme}: no title")
+        raise GuideError(f"{args.sources[0]}: does not begin with a title")
+    markdown = "\n".join([parts[0][heading.end():]] + [demoted(part) for part in parts[1:]])
+    names = " + ".join(args.sources)
     version = printed_version(args.texts) or args.version
     title = f"{inline(heading.group(1))}, version {version}"
     verbatim = set()
-    guide = to_ascii(convert(part, title, verbatim), args.readme)
+    guide = to_ascii(convert(markdown, title, verbatim), names)
 
     missing = missing_texts(guide, args.texts)
     if missing:
         raise GuideError(
-            f"the part of {args.readme} that makes README.txt does not show these texts of "
+            f"README.txt from {names} does not show these texts of "
             f"{', '.join(args.texts)}:\n" + "\n".join(f"  {m!r}" for m in missing))
 
     faults = layout_faults(guide, verbatim)
     if faults:
-        raise GuideError(f"README.txt from {args.readme} would not read well:\n" +
+        raise GuideError(f"README.txt from {names} would not read well:\n" +
                          "\n".join(f"  {fault}" for fault in faults))
 
     with open(args.output, "w", encoding="ascii", newline="\r\n") as f:
