@@ -95,6 +95,7 @@ PortInstaller::PortInstaller()
       comDatabase(HCOMDB_INVALID_HANDLE_VALUE),
       comDatabaseMissed(false),
       driversAlreadyCurrent(false),
+      installFault(InstallFault::None),
       removalNeedsRestart(false) {
   deviceRecord.cbSize = sizeof(SP_DEVINFO_DATA);
 
@@ -159,19 +160,22 @@ HDEVINFO PortInstaller::OpenClassSet(InfFile inf) {
   return SetupDiGetClassDevsA(ClassOf(inf), nullptr, nullptr, DIGCF_PRESENT);
 }
 
-int PortInstaller::InstallDrivers(BOOL* rebootRequired) {
+int PortInstaller::InstallDrivers(BOOL* rebootRequired, bool interactive) {
   if (rebootRequired != nullptr) *rebootRequired = FALSE;
   driversAlreadyCurrent = true;
+  installFault = InstallFault::None;
   for (const HardwareIdRow& row : HardwareIdTable) {
     const bool forced = (row.installFlags & INSTALLFLAG_FORCE) != 0;
     char path[kPathSize];
     if (!FormatInfPath(row.inf, path)) {
       driversAlreadyCurrent = false;
-      if (row.required) return ERROR_BUFFER_OVERFLOW;
-      continue;
+      if (!row.required) continue;
+      installFault = InstallFault::WindowsDirectoryLong;
+      return ERROR_BUFFER_OVERFLOW;
     }
+    const DWORD flags = row.installFlags | (interactive ? 0 : INSTALLFLAG_NONINTERACTIVE);
     BOOL restart = FALSE;
-    if (UpdateDriverForPlugAndPlayDevicesA(nullptr, row.hardwareId, path, row.installFlags,
+    if (UpdateDriverForPlugAndPlayDevicesA(nullptr, row.hardwareId, path, flags,
                                            rebootRequired != nullptr ? &restart : nullptr) ==
         TRUE) {
       // Only a call that worked says anything about a restart.
@@ -180,15 +184,42 @@ int PortInstaller::InstallDrivers(BOOL* rebootRequired) {
       continue;
     }
     const DWORD error = GetLastError();
+    InstallFault fault = error != ERROR_SUCCESS ? InstallFault::WindowsError : InstallFault::NoErrorCode;
     // Windows' answer when the INF's driver is no better than the one the
-    // devices have: this one already, or a newer one, which stays.
-    if (error == ERROR_NO_MORE_ITEMS && !forced) continue;
+    // devices have: this one already, or a newer one, which stays. It is
+    // the same when the INF has no driver for them at all, so it counts
+    // only for devices that run a driver.
+    if (error == ERROR_NO_MORE_ITEMS && !forced) {
+      if (RowHasDriver(row)) continue;
+      fault = InstallFault::NoDriverInInf;
+    }
     driversAlreadyCurrent = false;
+    if (!row.required) continue;
+    installFault = fault;
     // A failure is never reported as success, even if the platform left no
     // error code.
-    if (row.required) return error != ERROR_SUCCESS ? static_cast<int>(error) : 1;
+    return error != ERROR_SUCCESS ? static_cast<int>(error) : 1;
   }
   return 0;
+}
+
+// Whether the card has a device with the row's hardware ID and each such
+// device runs a driver: its driver key is set.
+bool PortInstaller::RowHasDriver(const HardwareIdRow& row) {
+  HDEVINFO set = OpenClassSet(row.inf);
+  bool found = false;
+  for (DWORD index = 0; NextDevice(set, index); ++index) {
+    if (!ReadInstanceId(set) || !IsInstanceOf(instanceId, row.hardwareId)) continue;
+    found = true;
+    char key[64];  // "{class GUID}\nnnn" has 43 characters
+    if (SetupDiGetDeviceRegistryPropertyA(set, &deviceRecord, SPDRP_DRIVER, nullptr,
+                                          reinterpret_cast<BYTE*>(key), sizeof key,
+                                          nullptr) != TRUE &&
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+      return false;
+    }
+  }
+  return found;
 }
 
 bool PortInstaller::NextDevice(HDEVINFO set, DWORD index) {
@@ -290,11 +321,14 @@ bool PortInstaller::IsCardDevice(InfFile inf) const {
 }
 
 // Removes the first present device of the INF's class that is this card's
-// function; other products' devices are left alone.
+// function, and not one already waiting for the restart to go; other
+// products' devices are left alone.
 int PortInstaller::RemoveCardFunction(InfFile inf) {
   HDEVINFO set = OpenClassSet(inf);
   for (DWORD index = 0; NextDevice(set, index); ++index) {
-    if (ReadInstanceId(set) && IsCardDevice(inf)) return RemoveDevice(set) ? 0 : 1;
+    if (ReadInstanceId(set) && IsCardDevice(inf) && !RemovalPending()) {
+      return RemoveDevice(set) ? 0 : 1;
+    }
   }
   return 1;
 }
@@ -304,17 +338,33 @@ int PortInstaller::RemoveCardFunction(InfFile inf) {
 // restart is needed.
 bool PortInstaller::RemoveDevice(HDEVINFO set) {
   if (SetupDiRemoveDevice(set, &deviceRecord) != TRUE) return false;
-  SP_DEVINSTALL_PARAMS_A params{};
-  params.cbSize = sizeof params;
-  if (SetupDiGetDeviceInstallParamsA(set, &deviceRecord, &params) == TRUE &&
-      (params.Flags & (DI_NEEDREBOOT | DI_NEEDRESTART)) != 0) {
-    removalNeedsRestart = true;
-  }
+  // Windows asks for the restart in the install parameters of the set, and
+  // may do so in those of the element.
+  if (NeedsRestart(set, &deviceRecord) || NeedsRestart(set, nullptr)) removalNeedsRestart = true;
   return true;
 }
 
-int PortInstaller::CountCardDevices(DWORD& count) {
+// Whether the install parameters of an element, or of the whole set when
+// there is no record, ask for a restart.
+bool PortInstaller::NeedsRestart(HDEVINFO set, PSP_DEVINFO_DATA record) {
+  SP_DEVINSTALL_PARAMS_A params{};
+  params.cbSize = sizeof params;
+  return SetupDiGetDeviceInstallParamsA(set, record, &params) == TRUE &&
+         (params.Flags & (DI_NEEDREBOOT | DI_NEEDRESTART)) != 0;
+}
+
+// Whether the device in deviceRecord waits for the restart to be removed:
+// Windows lists it until then, with the problem CM_PROB_WILL_BE_REMOVED.
+bool PortInstaller::RemovalPending() const {
+  ULONG status = 0;
+  ULONG problem = 0;
+  return CM_Get_DevNode_Status(&status, &problem, deviceRecord.DevInst, 0) == CR_SUCCESS &&
+         (status & DN_HAS_PROBLEM) != 0 && problem == CM_PROB_WILL_BE_REMOVED;
+}
+
+int PortInstaller::CountCardDevices(DWORD& count, DWORD* pending) {
   count = 0;
+  if (pending != nullptr) *pending = 0;
   int result = 0;
   for (int i = 0; i < InfFileCount; ++i) {
     const InfFile inf = static_cast<InfFile>(i);
@@ -324,7 +374,9 @@ int PortInstaller::CountCardDevices(DWORD& count) {
       continue;
     }
     for (DWORD index = 0; NextDevice(set, index); ++index) {
-      if (ReadInstanceId(set) && IsCardDevice(inf)) ++count;
+      if (!ReadInstanceId(set) || !IsCardDevice(inf)) continue;
+      ++count;
+      if (pending != nullptr && RemovalPending()) ++*pending;
     }
   }
   return result;

@@ -24,15 +24,27 @@ class PortInstaller {
   // Installs the product function, the base function, then the four
   // children. 0 when both functions installed, whatever the children did;
   // otherwise the platform's error code for the function that failed. A
-  // device that already has the INF's driver, or a better one, counts as
+  // device that already runs the INF's driver, or a better one, counts as
   // installed: only the base function is forced to take it.
   // Given rebootRequired, Windows leaves any restart to the caller, and it
   // is set to whether an installation that worked needs one; without it,
   // Windows asks the user itself, after each driver that needs it.
-  int InstallDrivers(BOOL* rebootRequired = nullptr);
+  // A run that must not wait on a dialog (interactive false: nobody may be
+  // there to answer it) has Windows fail any step that needs one instead,
+  // with ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION.
+  int InstallDrivers(BOOL* rebootRequired = nullptr, bool interactive = true);
   // Whether the last InstallDrivers found every device that it does not
   // force already with its driver or a better one.
   bool DriversAlreadyCurrent() const { return driversAlreadyCurrent; }
+  // Why the last InstallDrivers failed, where its code alone does not say.
+  enum class InstallFault {
+    None,
+    WindowsError,          // the code is Windows' own
+    NoErrorCode,           // Windows failed the step without a code: 1
+    WindowsDirectoryLong,  // no INF path fits: ERROR_BUFFER_OVERFLOW
+    NoDriverInInf,         // the INF had nothing for a device without a driver: ERROR_NO_MORE_ITEMS
+  };
+  InstallFault LastInstallFault() const { return installFault; }
 
   // What a reassign found of a child's ports in the snapshot: how many
   // there are, and how many of them held another name before (or one that
@@ -55,7 +67,8 @@ class PortInstaller {
   // tags, and releases the number each removed port held; 0.
   int RemoveChildDevices();
   // Whether a removal can finish only when Windows restarts: a device that
-  // could not be stopped, such as a port an application holds open.
+  // could not be stopped, such as a port an application holds open. Windows
+  // lists such a device until then, and a second run leaves it alone.
   bool RemovalNeedsRestart() const { return removalNeedsRestart; }
 
   // The COM port database is shared by the whole system: it is opened for
@@ -75,7 +88,9 @@ class PortInstaller {
   // the child ports by their tags in a fresh set of the ports class, the
   // functions by their device IDs. 0 when all three classes were searched;
   // 1 when one could not be, and count then holds only what was found.
-  int CountCardDevices(DWORD& count);
+  // Given pending, it is set to how many of them wait for the restart to be
+  // removed.
+  int CountCardDevices(DWORD& count, DWORD* pending = nullptr);
 
  private:
   static constexpr DWORD kWindowsDirSize = 20;
@@ -93,6 +108,9 @@ class PortInstaller {
   bool IsChildPort(const char* tag) const;
   bool IsCardDevice(InfFile inf) const;
   bool RemoveDevice(HDEVINFO set);
+  bool NeedsRestart(HDEVINFO set, PSP_DEVINFO_DATA record);
+  bool RemovalPending() const;
+  bool RowHasDriver(const HardwareIdRow& row);
   int RemoveCardFunction(InfFile inf);
   bool ReadComNumber(HDEVINFO set, DWORD& number);
   void ReadPortNames();
@@ -137,5 +155,6 @@ class PortInstaller {
   HCOMDB comDatabase;
   bool comDatabaseMissed;
   bool driversAlreadyCurrent;
+  InstallFault installFault;
   bool removalNeedsRestart;
 };

@@ -23,6 +23,10 @@ const char kWow64Refusal[] =
 
 // Another run kept the machine for longer than a run waits for it.
 const char kBusyRefusal[] = "Another qrvinst run has not finished. Nothing was changed.\n";
+// The mutex that keeps runs apart could not be had: a run never goes ahead
+// without it.
+const char kLockRefusal[] =
+    "Could not take the lock that keeps qrvinst runs apart (%s). Nothing was changed.\n";
 
 const char kOtherRunNotice[] = "Waiting for another qrvinst run to finish...\n";
 const char kInstallationsNotice[] = "Waiting for Windows to finish installing devices...\n";
@@ -80,6 +84,18 @@ int InstallFailureStatus(int error) {
       return kInstallFailure;
     default:
       return error;
+  }
+}
+
+// Names a Windows error code as Windows gave it: "Windows error 5", the
+// setup API's own codes, which have the top bit set, in hex; or says that
+// there was none.
+void NameError(char (&text)[64], DWORD error) {
+  if (error == ERROR_SUCCESS) {
+    FormatInto(text, "%s", "Windows gave no error code");
+  } else {
+    FormatInto(text, (error & 0x80000000U) != 0 ? "Windows error 0x%08X" : "Windows error %u",
+               static_cast<unsigned>(error));
   }
 }
 
@@ -141,7 +157,9 @@ Verdict RunInstallSequence(PortInstaller& installer, bool strict, bool settled) 
   // would do so after any of the six drivers, and a restart then would cut
   // the install short.
   BOOL restart = FALSE;
-  const int result = installer.InstallDrivers(&restart);
+  // A strict run is a deployment tool's, often as SYSTEM where nobody sees
+  // a dialog: Windows fails a step that needs one rather than wait for ever.
+  const int result = installer.InstallDrivers(&restart, !strict);
   // The child ports come up once their parent has its driver, and Windows
   // installs them in the background: the result waits for them. The prompt
   // stands on the screen meanwhile.
@@ -157,11 +175,26 @@ Verdict RunInstallSequence(PortInstaller& installer, bool strict, bool settled) 
     verdict = {0, "installed; drivers already current."};
   } else if (result != 0) {
     verdict.status = InstallFailureStatus(result);
-    // The setup API's own codes have the top bit set and read best in hex.
-    FormatInto(
-        verdict.words,
-        result < 0 ? "install failed, Windows error 0x%08X." : "install failed, Windows error %u.",
-        static_cast<unsigned>(result));
+    char error[64];
+    NameError(error, installer.LastInstallFault() == PortInstaller::InstallFault::NoErrorCode
+                         ? ERROR_SUCCESS
+                         : static_cast<DWORD>(result));
+    const char* why = "";
+    switch (installer.LastInstallFault()) {
+      case PortInstaller::InstallFault::WindowsDirectoryLong:
+        FormatInto(error, "%s", "the path of the Windows folder is too long");
+        break;
+      case PortInstaller::InstallFault::NoDriverInInf:
+        why = "; an INF file has no driver for the card's device on this Windows";
+        break;
+      default:
+        if (result == static_cast<int>(ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION)) {
+          why = "; the driver package needs a dialog, usually because its publisher is not "
+                "trusted on this machine";
+        }
+        break;
+    }
+    FormatInto(verdict.words, "install failed, %s%s.", error, why);
   }
   NoteInstallations(settled, verdict);
   return verdict;
@@ -233,14 +266,18 @@ Verdict RunUninstallSequence(PortInstaller& installer, bool strict) {
   Print(installer.RemoveParentDevices() == 0 ? " [ OK ]\n" : " [ OK ] \n");
 
   DWORD after = 0;
+  DWORD pending = 0;
   Verdict verdict{1, "uninstall not confirmed; could not look for the card (INF files missing?)."};
-  if (counted && installer.CountCardDevices(after) == 0) {
-    if (after != 0) {
+  if (counted && installer.CountCardDevices(after, &pending) == 0) {
+    // A device whose removal waits for the restart is still listed until
+    // then, and goes at the restart.
+    const DWORD left = after - pending;
+    if (left != 0) {
       FormatInto(verdict.words, "uninstall incomplete; %lu %s of the card still present.",
-                 static_cast<unsigned long>(after), Devices(after));
+                 static_cast<unsigned long>(left), Devices(left));
     } else if (before == 0) {
       verdict = {0, "no card found; nothing to uninstall."};
-    } else if (installer.RemovalNeedsRestart()) {
+    } else if (pending != 0 || installer.RemovalNeedsRestart()) {
       verdict = {kRestartNeeded, "uninstalled; restart Windows to finish."};
     } else {
       verdict.status = 0;
@@ -262,11 +299,24 @@ int RunProgram(int argc, const char* const argv[]) {
   Print(kBanner);
   // Held to the end of the run, pause included.
   RunLock lock;
-  if (!lock.Take(Print, kOtherRunNotice)) {
-    Print(kBusyRefusal);
-    return strict ? EndStrictRun({kAnotherInstallation,
-                                  "refused; another qrvinst run has not finished."})
-                  : 1;
+  switch (lock.Take(Print, kOtherRunNotice)) {
+    case RunLock::Taken:
+      break;
+    case RunLock::Busy:
+      Print(kBusyRefusal);
+      return strict ? EndStrictRun({kAnotherInstallation,
+                                    "refused; another qrvinst run has not finished."})
+                    : 1;
+    case RunLock::Refused: {
+      char error[64];
+      NameError(error, lock.Error());
+      char line[sizeof kLockRefusal + sizeof error];
+      if (FormatInto(line, kLockRefusal, error)) Print(line);
+      return strict ? EndStrictRun({kAnotherInstallation,
+                                    "refused; could not take the lock that keeps qrvinst runs "
+                                    "apart."})
+                    : 1;
+    }
   }
   // Devices that Windows is still installing are not yet what the run
   // would find.

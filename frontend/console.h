@@ -19,7 +19,7 @@ bool IsStrictRun(int argc, const char* const argv[]);
 // meaning in words.
 struct Verdict {
   int status;
-  char words[160];
+  char words[200];
 };
 
 // Each sequence prints its lines and tells how a strict run of it ends.
@@ -39,16 +39,18 @@ Verdict RunUninstallSequence(PortInstaller& installer, bool strict);
 // The whole run: banner, one run at a time, Windows' pending device
 // installations, set-up, one sequence, teardown. A plain run exits with 0,
 // except for the 32-bit program on 64-bit Windows, which refuses to run, and
-// a run that another one kept waiting too long, which changes nothing: both
-// give 1. A strict run exits with a status that deployment tools read:
+// a run that another one kept waiting too long, or that could not take the
+// lock that keeps runs apart, which changes nothing: these give 1. A strict run exits with a status that deployment tools read:
 //   install     0 installed; 3010 installed, restart needed; otherwise the
 //               Windows error code of the failed function, with 1603 in
 //               place of a code that would read as success
 //   reassign    0 all four ports named; otherwise one bit per port that was
 //               not named, failed or not present: MSR 1, VFD 2, Touch
 //               Screen 4, Serial Port C 8
-//   uninstall   0 none of the card's devices left (or none there); else 1
+//   uninstall   0 none of the card's devices left (or none there); 3010
+//               when those left go at the restart; else 1
 //   WOW64       1, as a plain run
 //   another run 1618, Windows Installer's "another installation is in
-//               progress"
+//               progress"; also when the lock that keeps runs apart could
+//               not be had at all
 int RunProgram(int argc, const char* const argv[]);

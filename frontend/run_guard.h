@@ -16,15 +16,23 @@ class RunLock {
   RunLock(const RunLock&) = delete;
   RunLock& operator=(const RunLock&) = delete;
 
+  enum Outcome {
+    Taken,    // the run has the mutex
+    Busy,     // another run kept it longer than a run waits
+    Refused,  // it could not be made, opened or waited for: see Error
+  };
   // Takes the mutex. When another run holds it, prints the notice and waits
-  // for that run to end, at most ten minutes: false when it did not end in
-  // time. A mutex left behind by a run that crashed is free. One that
-  // cannot be created or waited for at all does not hold the run up.
-  bool Take(Printer print, const char* notice);
+  // for that run to end, at most ten minutes. A mutex left behind by a run
+  // that crashed is free. A run that does not have the mutex must not go
+  // ahead.
+  Outcome Take(Printer print, const char* notice);
+  // Windows' error code for a refusal; ERROR_SUCCESS when it gave none.
+  DWORD Error() const { return error; }
 
  private:
   HANDLE mutex = nullptr;
   bool held = false;
+  DWORD error = ERROR_SUCCESS;
 };
 
 // Lets Windows finish the device installations it has pending, waiting at

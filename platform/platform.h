@@ -8,15 +8,21 @@
 // takes from System32. The functions of setupapi, newdev, advapi32 and
 // msports are defined under their own names in
 // platform/windows/system_dlls.cpp, which takes them from System32 alone;
-// these two switches make the SDK declare them as plain functions rather
-// than as imports, so that every call to them reaches those definitions.
+// these switches make the SDK declare them as plain functions rather than
+// as imports, so that every call to them reaches those definitions. The
+// configuration manager's functions are taken from setupapi, which exports
+// them as cfgmgr32 does.
 #define _SETUPAPI_  // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): the SDK's
                     // own switch
 #define _ADVAPI32_  // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): the SDK's
                     // own switch
+#define _CFGMGR32_  // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): the SDK's
+                    // own switch
 #include <windows.h>
 // The setup API's headers need the Windows types first.
+#include <cfgmgr32.h>
 #include <newdev.h>
+#include <sddl.h>
 #include <setupapi.h>
 // Texts are formatted with msvcrt's _snprintf. MinGW's C++ library puts a
 // printf of its own, with floating point and wide texts, in the place of
@@ -33,12 +39,6 @@ LONG WINAPI ComDBOpen(PHCOMDB database);
 LONG WINAPI ComDBClose(HCOMDB database);
 LONG WINAPI ComDBClaimPort(HCOMDB database, DWORD comNumber, BOOL forceClaim, PBOOL forced);
 LONG WINAPI ComDBReleasePort(HCOMDB database, DWORD comNumber);
-
-// Waits until the Plug and Play manager has no device installation pending,
-// at most the given milliseconds: WAIT_OBJECT_0 when none is, WAIT_TIMEOUT
-// when the time ran out first, WAIT_FAILED when it cannot tell. Declared in
-// cfgmgr32.h, which the program needs for nothing else; setupapi exports it.
-DWORD WINAPI CMP_WaitNoPendingInstallEvents(DWORD timeout);
 
 // Makes System32 the only folder this process loads DLLs from, and takes
 // setupapi, newdev, advapi32 and msports from there. The first thing main

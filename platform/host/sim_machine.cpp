@@ -44,6 +44,7 @@ constexpr std::uintptr_t kSetBase = 0x10000;
 constexpr std::uintptr_t kKeyBase = 0x20000;
 constexpr std::uintptr_t kComDatabaseBase = 0x30000;
 constexpr std::uintptr_t kHandleBase = 0x40000;
+constexpr std::uintptr_t kDescriptorBase = 0x50000;
 
 HDEVINFO SetHandle(std::size_t index) { return reinterpret_cast<HDEVINFO>(kSetBase + index); }
 std::string SetName(HDEVINFO set) {
@@ -69,11 +70,11 @@ Machine& M() { return Machine::Current(); }
 
 // The system DLL a platform call is taken from.
 std::string DllOf(const std::string& function) {
-  if (function.rfind("SetupDi", 0) == 0) return "setupapi.dll";
+  if (function.rfind("Setup", 0) == 0) return "setupapi.dll";
   if (function.rfind("UpdateDriver", 0) == 0) return "newdev.dll";
-  if (function.rfind("Reg", 0) == 0) return "advapi32.dll";
+  if (function.rfind("Reg", 0) == 0 || function.rfind("Convert", 0) == 0) return "advapi32.dll";
   if (function.rfind("ComDB", 0) == 0) return "msports.dll";
-  if (function.rfind("CMP_", 0) == 0) return "setupapi.dll";
+  if (function.rfind("CM", 0) == 0) return "setupapi.dll";
   return "kernel32.dll";
 }
 
@@ -133,9 +134,22 @@ Device* RecordDevice(HDEVINFO set, PSP_DEVINFO_DATA record) {
   return nullptr;
 }
 
-// The install parameters' flags of the element a record names in a set.
+// The install parameters' flags of the element a record names in a set,
+// or of the set itself when there is no record.
 DWORD& InstallFlags(HDEVINFO set, PSP_DEVINFO_DATA record) {
-  return M().installFlags[{reinterpret_cast<std::uintptr_t>(set) - kSetBase, record->DevInst - 1}];
+  const std::size_t index = reinterpret_cast<std::uintptr_t>(set) - kSetBase;
+  if (record == nullptr) return M().setInstallFlags[index];
+  return M().installFlags[{index, record->DevInst - 1}];
+}
+
+// Whether a device, or one that hangs from it, is in use: then it cannot be
+// stopped.
+bool InUse(const Device& device) {
+  if (device.inUse) return true;
+  return std::any_of(M().devices.begin(), M().devices.end(), [&](const Device& child) {
+    return child.present && !child.parent.empty() &&
+           Lower(child.parent) == Lower(device.instanceId) && InUse(child);
+  });
 }
 
 // A new handle to an existing key.
@@ -295,26 +309,47 @@ BOOL IsWow64Process(HANDLE process, PBOOL wow64) {
   return Succeed();
 }
 
-// A named mutex, as the program uses one: to keep its runs apart.
-HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCSTR name) {
-  if (const auto fault =
-          Enter("CreateMutexA", {sim::Pointer(attributes),
-                                 sim::Number(static_cast<DWORD>(initialOwner)), sim::Text(name)})) {
+// A named mutex, as the program uses one: to keep its runs apart. A mutex
+// that exists already is opened, for the access asked, which its DACL must
+// grant ("Synchronization Object Security and Access Rights"): the default
+// DACL of a SYSTEM process's token gives administrators read and execute
+// only, which for a mutex means waiting on it, not MUTEX_ALL_ACCESS
+// (Microsoft's KB 318825). A new one takes the security descriptor given.
+HANDLE CreateMutexExA(LPSECURITY_ATTRIBUTES attributes, LPCSTR name, DWORD flags, DWORD access) {
+  using Security = sim::Machine::MutexSecurity;
+  if (const auto fault = Enter("CreateMutexExA", {sim::Pointer(attributes), sim::Text(name),
+                                                  sim::Number(flags), sim::Hex(access)})) {
     Fail(*fault);
     return nullptr;
   }
-  if (!name || initialOwner) {
+  sim::Machine& m = M();
+  if (!name || flags != 0) {
     Fail(ERROR_INVALID_PARAMETER);  // beyond what the simulation models
     return nullptr;
   }
-  const std::size_t handle = M().nextHandle++;
-  M().openMutexes[handle] = name;
+  const bool exists = m.otherRun != sim::Machine::OtherRun::None;
+  if (exists) {
+    const DWORD granted = m.otherRunSecurity == Security::Ours            ? MUTEX_ALL_ACCESS
+                          : m.otherRunSecurity == Security::SystemDefault ? SYNCHRONIZE | READ_CONTROL
+                                                                          : 0;
+    if ((access & ~granted) != 0) {
+      Fail(ERROR_ACCESS_DENIED);
+      return nullptr;
+    }
+  } else {
+    const auto descriptor = m.securityDescriptors.find(
+        attributes != nullptr ? attributes->lpSecurityDescriptor : nullptr);
+    m.createdMutexSecurity =
+        descriptor != m.securityDescriptors.end() ? descriptor->second : "default";
+  }
+  const std::size_t handle = m.nextHandle++;
+  m.openMutexes[handle] = {name, access};
   // As Windows does, a mutex that exists already is opened and says so.
-  M().lastError = M().otherRun == sim::Machine::OtherRun::None ? ERROR_SUCCESS
-                                                               : ERROR_ALREADY_EXISTS;
+  m.lastError = exists ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
   return reinterpret_cast<HANDLE>(sim::kHandleBase + handle);
 }
 
+// Waiting needs SYNCHRONIZE access.
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   using OtherRun = sim::Machine::OtherRun;
   if (const auto fault = Enter("WaitForSingleObject", {sim::Pointer(handle),
@@ -323,8 +358,13 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     return WAIT_FAILED;
   }
   sim::Machine& m = M();
-  if (m.openMutexes.count(reinterpret_cast<std::uintptr_t>(handle) - sim::kHandleBase) == 0) {
+  const auto open = m.openMutexes.find(reinterpret_cast<std::uintptr_t>(handle) - sim::kHandleBase);
+  if (open == m.openMutexes.end()) {
     Fail(ERROR_INVALID_HANDLE);
+    return WAIT_FAILED;
+  }
+  if ((open->second.access & SYNCHRONIZE) == 0) {
+    Fail(ERROR_ACCESS_DENIED);
     return WAIT_FAILED;
   }
   const OtherRun other = m.otherRun;
@@ -337,6 +377,8 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   return other == OtherRun::Crashed ? WAIT_ABANDONED : WAIT_OBJECT_0;
 }
 
+// Only the owner may release a mutex; its handle needs no particular
+// access for that.
 BOOL ReleaseMutex(HANDLE mutex) {
   if (const auto fault = Enter("ReleaseMutex", {sim::Pointer(mutex)})) return Fail(*fault);
   if (M().openMutexes.count(reinterpret_cast<std::uintptr_t>(mutex) - sim::kHandleBase) == 0) {
@@ -352,6 +394,20 @@ BOOL CloseHandle(HANDLE handle) {
   return M().openMutexes.erase(reinterpret_cast<std::uintptr_t>(handle) - sim::kHandleBase) != 0
              ? Succeed()
              : Fail(ERROR_INVALID_HANDLE);
+}
+
+// Frees what ConvertStringSecurityDescriptorToSecurityDescriptorA made:
+// null when it did.
+HLOCAL LocalFree(HLOCAL memory) {
+  if (const auto fault = Enter("LocalFree", {sim::Pointer(memory)})) {
+    Fail(*fault);
+    return memory;
+  }
+  if (memory != nullptr && M().securityDescriptors.erase(memory) == 0) {
+    Fail(ERROR_INVALID_HANDLE);
+    return memory;
+  }
+  return nullptr;
 }
 
 // setupapi
@@ -435,6 +491,30 @@ BOOL SetupDiGetDeviceInstanceIdA(HDEVINFO set, PSP_DEVINFO_DATA record, PSTR buf
   return Succeed();
 }
 
+// Only the driver key is modelled: a device that has a driver has one, and
+// one without a driver lacks the property, which fails with
+// ERROR_INVALID_DATA ("SetupDiGetDeviceRegistryProperty").
+BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA record, DWORD property,
+                                       PDWORD type, LPBYTE buffer, DWORD bufferSize,
+                                       PDWORD requiredSize) {
+  if (const auto fault =
+          Enter("SetupDiGetDeviceRegistryPropertyA",
+                {sim::SetName(set), sim::Pointer(record), sim::Number(property), sim::Pointer(type),
+                 sim::Pointer(buffer), sim::Number(bufferSize), sim::Pointer(requiredSize)})) {
+    return Fail(*fault);
+  }
+  const sim::Device* device = sim::RecordDevice(set, record);
+  if (!device) return FALSE;
+  if (property != SPDRP_DRIVER) return Fail(ERROR_INVALID_PARAMETER);
+  if (device->driverInf.empty() && !device->newerDriver) return Fail(ERROR_INVALID_DATA);
+  const std::string key = sim::Lower(sim::ToString(device->classGuid)) + "\\0000";
+  if (type) *type = REG_SZ;
+  if (requiredSize) *requiredSize = static_cast<DWORD>(key.size() + 1);
+  if (!buffer || key.size() + 1 > bufferSize) return Fail(ERROR_INSUFFICIENT_BUFFER);
+  std::memcpy(buffer, key.c_str(), key.size() + 1);
+  return Succeed();
+}
+
 BOOL SetupDiSetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA record, DWORD property,
                                        const BYTE* buffer, DWORD bufferSize) {
   const char* bytes = reinterpret_cast<const char*>(buffer);
@@ -460,11 +540,18 @@ BOOL SetupDiRemoveDevice(HDEVINFO set, PSP_DEVINFO_DATA record) {
   sim::Device* device = sim::RecordDevice(set, record);
   if (!device) return FALSE;
   if (!device->present) return Fail(ERROR_NO_SUCH_DEVINST);
-  // The device and its keys go; the element stays in the set. Its children
-  // leave the present list, their keys stay. A device in use stops only at
-  // the next restart, which the element's install parameters then ask for.
+  // A device that cannot be stopped, because it or one that hangs from it
+  // is in use, is left as it is until the restart: still listed as present,
+  // with CM_PROB_WILL_BE_REMOVED, and flags in the install parameters of the
+  // device information set ask for the restart ("SetupDiRemoveDevice").
+  if (sim::InUse(*device)) {
+    device->problem = CM_PROB_WILL_BE_REMOVED;
+    sim::InstallFlags(set, nullptr) |= DI_NEEDREBOOT;
+    return Succeed();
+  }
+  // Otherwise the device and its keys go; the element stays in the set.
+  // Its children leave the present list, their keys stay.
   device->present = false;
-  if (device->inUse) sim::InstallFlags(set, record) |= DI_NEEDREBOOT;
   for (sim::Device& child : M().devices) {
     if (!child.parent.empty() && sim::Lower(child.parent) == sim::Lower(device->instanceId)) {
       child.present = false;
@@ -514,7 +601,10 @@ BOOL SetupDiGetDeviceInstallParamsA(HDEVINFO set, PSP_DEVINFO_DATA record,
                                {sim::SetName(set), sim::Pointer(record), sim::Pointer(params)})) {
     return Fail(*fault);
   }
-  if (!record || !sim::RecordDevice(set, record)) return Fail(ERROR_INVALID_PARAMETER);
+  // Without a record, those of the set itself.
+  if (record ? !sim::RecordDevice(set, record) : !sim::FindSet(set)) {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
   if (!params || params->cbSize != sizeof(SP_DEVINSTALL_PARAMS_A)) {
     return Fail(ERROR_INVALID_USER_BUFFER);
   }
@@ -551,6 +641,24 @@ DWORD CMP_WaitNoPendingInstallEvents(DWORD timeout) {
   return WAIT_OBJECT_0;
 }
 
+// The status and problem code of a device that Windows lists as present;
+// CR_NO_SUCH_DEVINST for one it does not. The configuration manager gives
+// its error as the result and leaves the last error alone.
+CONFIGRET CM_Get_DevNode_Status(PULONG status, PULONG problem, DEVINST device, ULONG flags) {
+  if (const auto fault = Enter("CM_Get_DevNode_Status", {sim::Pointer(status), sim::Pointer(problem),
+                                                         sim::Number(device), sim::Number(flags)})) {
+    return *fault;
+  }
+  sim::Machine& m = M();
+  if (!status || !problem || flags != 0) return 0x1F;  // CR_INVALID_POINTER and the like
+  if (device == 0 || device > m.devices.size() || !m.devices[device - 1].present) {
+    return CR_NO_SUCH_DEVINST;
+  }
+  *problem = m.devices[device - 1].problem;
+  *status = *problem != 0 ? DN_HAS_PROBLEM : 0;
+  return CR_SUCCESS;
+}
+
 // newdev
 
 BOOL UpdateDriverForPlugAndPlayDevicesA(HWND parent, LPCSTR hardwareId, LPCSTR fullInfPath,
@@ -568,15 +676,26 @@ BOOL UpdateDriverForPlugAndPlayDevicesA(HWND parent, LPCSTR hardwareId, LPCSTR f
   if (inf == M().infs.end()) return Fail(ERROR_FILE_NOT_FOUND);
   if (!inf->second.readable) return Fail(ERROR_INVALID_DATA);
   // Unless forced, a driver that is no better than the one a device has
-  // (the same, or a newer one) is not installed on it.
+  // (the same, or a newer one) is not installed on it; an INF without a
+  // driver for this Windows gives none, and the answer is the same.
   const bool force = (installFlags & INSTALLFLAG_FORCE) != 0;
   bool matched = false;
   bool installed = false;
   for (sim::Device& device : M().devices) {
     if (!device.present || !sim::HasHardwareId(device, hardwareId)) continue;
     matched = true;
-    if (!force && (device.newerDriver || sim::Lower(device.driverInf) == sim::Lower(fullInfPath))) {
+    if (inf->second.noDriverForThisWindows ||
+        (!force && (device.newerDriver || sim::Lower(device.driverInf) == sim::Lower(fullInfPath)))) {
       continue;
+    }
+    // A package whose publisher is not trusted asks the user first. With
+    // INSTALLFLAG_NONINTERACTIVE "the function returns FALSE when it
+    // detects any attempt to display UI" (UpdateDriverForPlugAndPlayDevices).
+    if (inf->second.untrustedPublisher) {
+      if (installFlags & INSTALLFLAG_NONINTERACTIVE) {
+        return Fail(ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION);
+      }
+      ++M().driverDialogs;
     }
     device.driverInf = fullInfPath;
     device.driverFlags = installFlags;
@@ -659,6 +778,23 @@ LONG RegCloseKey(HKEY key) {
     return static_cast<LONG>(*fault);
   const auto handle = reinterpret_cast<std::uintptr_t>(key) - sim::kKeyBase;
   return static_cast<LONG>(M().openKeys.erase(handle) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE);
+}
+
+// Made from the SDDL text, which the simulation keeps; freed by LocalFree.
+BOOL ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR text, DWORD revision,
+                                                          PSECURITY_DESCRIPTOR* descriptor,
+                                                          PULONG size) {
+  if (const auto fault = Enter("ConvertStringSecurityDescriptorToSecurityDescriptorA",
+                               {sim::Text(text), sim::Number(revision), sim::Pointer(descriptor),
+                                sim::Pointer(size)})) {
+    return Fail(*fault);
+  }
+  if (!text || !descriptor || revision != SDDL_REVISION_1) return Fail(ERROR_INVALID_PARAMETER);
+  sim::Machine& m = M();
+  *descriptor = reinterpret_cast<PSECURITY_DESCRIPTOR>(sim::kDescriptorBase + m.nextHandle++);
+  m.securityDescriptors[*descriptor] = text;
+  if (size) *size = 20;
+  return Succeed();
 }
 
 // msports: the COM port database, as Windows documents it. Results are

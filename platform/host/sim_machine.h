@@ -40,9 +40,13 @@ struct Device {
   // It has a driver newer than any INF offers (say from Windows Update):
   // only a forced update replaces it.
   bool newerDriver = false;
-  // In use (a port held open by an application): it cannot be stopped, so
-  // its removal needs a restart to finish.
+  // In use (a port held open by an application): it cannot be stopped, nor
+  // can the device it hangs from, so the removal of either is left for the
+  // restart.
   bool inUse = false;
+  // Its problem code; CM_PROB_WILL_BE_REMOVED while a removal waits for the
+  // restart, when Windows still lists it as present.
+  DWORD problem = 0;
   // The device it was enumerated by, if any. Removing a parent takes its
   // children off the present list without uninstalling them: their keys
   // stay behind, and they can no longer be removed.
@@ -118,16 +122,39 @@ class Machine {
   // that ended without releasing the mutex (abandoned).
   enum class OtherRun { None, EndsWhileWaited, OutlastsAnyWait, Crashed };
   OtherRun otherRun = OtherRun::None;
-  // The named mutexes this process has open, by handle number, and whether
-  // it owns the one of that name.
-  std::map<std::size_t, std::string> openMutexes;
+  // Whose security the mutex of that other run carries, and so what this
+  // process, an administrator's, may open it for: the program's own (full
+  // access for SYSTEM and Administrators), the default one of a process
+  // running as SYSTEM (administrators may wait on it, nothing more), or one
+  // that grants this process nothing.
+  enum class MutexSecurity { Ours, SystemDefault, NoAccess };
+  MutexSecurity otherRunSecurity = MutexSecurity::Ours;
+  // The security descriptor, as SDDL, of the mutex this process created;
+  // empty while it created none.
+  std::string createdMutexSecurity;
+  // The named mutexes this process has open, by handle number, with the
+  // access each handle has, and whether it owns the one of that name.
+  struct OpenMutex {
+    std::string name;
+    DWORD access;
+  };
+  std::map<std::size_t, OpenMutex> openMutexes;
   bool mutexOwned = false;
+  // Security descriptors made from SDDL and not yet freed, by address.
+  std::map<const void*, std::string> securityDescriptors;
 
   // Bookkeeping of the platform calls.
   struct Inf {
     bool readable = true;
     GUID classGuid{};
     std::string className;
+    // Its models have no section for this Windows: it matches the devices'
+    // hardware IDs but has no driver to give them.
+    bool noDriverForThisWindows = false;
+    // Its driver package's publisher is not trusted on this machine, so
+    // installing it puts up a dialog ("Windows can't verify the publisher
+    // of this driver software") that the user must answer.
+    bool untrustedPublisher = false;
   };
   struct Fault {
     std::string function;
@@ -136,8 +163,12 @@ class Machine {
   };
   std::map<std::string, Inf, NoCase> infs;
   std::vector<std::vector<std::size_t>> sets;   // device indices per set
-  // The install parameters' flags of a set's elements, by set and device.
+  // The install parameters' flags of a set's elements, by set and device,
+  // and those of each set itself.
   std::map<std::pair<std::size_t, std::size_t>, DWORD> installFlags;
+  std::map<std::size_t, DWORD> setInstallFlags;
+  // The dialogs a driver installation put up and the user answered.
+  int driverDialogs = 0;
   std::map<std::size_t, std::string> openKeys;  // handle number -> key path
   std::size_t nextKey = 1;
   std::set<std::size_t> openComDatabases;  // handle numbers

@@ -25,8 +25,16 @@ using PDWORD = DWORD*;
 using LPDWORD = DWORD*;
 using LPBYTE = BYTE*;
 using PBOOL = BOOL*;
+using ULONG = std::uint32_t;
+using PULONG = ULONG*;
 using HANDLE = void*;
-struct SECURITY_ATTRIBUTES;
+using HLOCAL = void*;
+using PSECURITY_DESCRIPTOR = void*;
+struct SECURITY_ATTRIBUTES {
+  DWORD nLength;
+  PSECURITY_DESCRIPTOR lpSecurityDescriptor;
+  BOOL bInheritHandle;
+};
 using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
 using HDEVINFO = void*;
 using HWND = struct WindowHandle*;
@@ -34,6 +42,8 @@ using HKEY = struct RegistryKeyHandle*;
 using PHKEY = HKEY*;
 using HCOMDB = struct ComDatabaseHandle*;
 using PHCOMDB = HCOMDB*;
+using DEVINST = DWORD;
+using CONFIGRET = DWORD;
 
 struct GUID {
   DWORD Data1;
@@ -76,6 +86,7 @@ using HSPFILEQ = void*;
   (reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG>(0x80000002))))
 
 constexpr DWORD DIGCF_PRESENT = 0x00000002;
+constexpr DWORD SPDRP_DRIVER = 0x00000009;
 constexpr DWORD SPDRP_FRIENDLYNAME = 0x0000000C;
 constexpr DWORD DICS_FLAG_GLOBAL = 0x00000001;
 constexpr DWORD DIREG_DEV = 0x00000001;
@@ -85,6 +96,14 @@ constexpr DWORD INSTALLFLAG_NONINTERACTIVE = 0x00000004;
 constexpr DWORD DI_NEEDRESTART = 0x00000080;
 constexpr DWORD DI_NEEDREBOOT = 0x00000100;
 constexpr int SPFILEQ_REBOOT_RECOMMENDED = 0x00000002;
+constexpr DWORD SYNCHRONIZE = 0x00100000;
+constexpr DWORD READ_CONTROL = 0x00020000;
+constexpr DWORD MUTEX_ALL_ACCESS = 0x001F0001;
+constexpr DWORD SDDL_REVISION_1 = 1;
+constexpr CONFIGRET CR_SUCCESS = 0x00000000;
+constexpr CONFIGRET CR_NO_SUCH_DEVINST = 0x0000000D;
+constexpr ULONG DN_HAS_PROBLEM = 0x00000400;
+constexpr ULONG CM_PROB_WILL_BE_REMOVED = 0x00000015;
 constexpr REGSAM KEY_QUERY_VALUE = 0x00000001;
 constexpr REGSAM KEY_ALL_ACCESS = 0x000F003F;
 constexpr DWORD REG_SZ = 1;
@@ -108,6 +127,7 @@ constexpr DWORD ERROR_INVALID_USER_BUFFER = 1784;
 constexpr DWORD ERROR_INVALID_FLAGS = 1004;
 constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 constexpr DWORD ERROR_NOT_OWNER = 288;
+constexpr DWORD ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION = 1459;
 constexpr DWORD ERROR_INSTALL_FAILURE = 1603;
 constexpr DWORD ERROR_INSTALL_ALREADY_RUNNING = 1618;
 constexpr DWORD ERROR_SUCCESS_REBOOT_INITIATED = 1641;
@@ -132,7 +152,7 @@ int _snprintf(char* buffer, std::size_t count, const char* format,  // NOLINT(bu
   const int length = std::snprintf(nullptr, 0, format, args...);
   if (length < 0) return -1;
   std::string text(static_cast<std::size_t>(length) + 1, '\0');
-  std::snprintf(&text[0], text.size(), format, args...);
+  if (std::snprintf(&text[0], text.size(), format, args...) != length) return -1;
   const std::size_t size = static_cast<std::size_t>(length);
   std::memcpy(buffer, text.data(), size < count ? size + 1 : count);
   return size <= count ? length : -1;
@@ -145,10 +165,11 @@ void SetLastError(DWORD error);
 void Sleep(DWORD milliseconds);
 HANDLE GetCurrentProcess();
 BOOL IsWow64Process(HANDLE process, PBOOL wow64);
-HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCSTR name);
+HANDLE CreateMutexExA(LPSECURITY_ATTRIBUTES attributes, LPCSTR name, DWORD flags, DWORD access);
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 BOOL ReleaseMutex(HANDLE mutex);
 BOOL CloseHandle(HANDLE handle);
+HLOCAL LocalFree(HLOCAL memory);
 
 // setupapi
 BOOL SetupDiGetINFClassA(PCSTR infName, LPGUID classGuid, PSTR className, DWORD classNameSize,
@@ -157,6 +178,9 @@ HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND pare
 BOOL SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, PSP_DEVINFO_DATA record);
 BOOL SetupDiGetDeviceInstanceIdA(HDEVINFO set, PSP_DEVINFO_DATA record, PSTR buffer,
                                  DWORD bufferSize, PDWORD requiredSize);
+BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA record, DWORD property,
+                                       PDWORD type, LPBYTE buffer, DWORD bufferSize,
+                                       PDWORD requiredSize);
 BOOL SetupDiSetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA record, DWORD property,
                                        const BYTE* buffer, DWORD bufferSize);
 BOOL SetupDiRemoveDevice(HDEVINFO set, PSP_DEVINFO_DATA record);
@@ -167,6 +191,7 @@ BOOL SetupDiGetDeviceInstallParamsA(HDEVINFO set, PSP_DEVINFO_DATA record,
 int SetupPromptReboot(HSPFILEQ fileQueue, HWND owner, BOOL scanOnly);
 // cfgmgr32's, which setupapi exports too
 DWORD CMP_WaitNoPendingInstallEvents(DWORD timeout);
+CONFIGRET CM_Get_DevNode_Status(PULONG status, PULONG problem, DEVINST device, ULONG flags);
 
 // newdev
 BOOL UpdateDriverForPlugAndPlayDevicesA(HWND parent, LPCSTR hardwareId, LPCSTR fullInfPath,
@@ -179,6 +204,9 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, cons
 LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
                       LPDWORD dataSize);
 LONG RegCloseKey(HKEY key);
+BOOL ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR text, DWORD revision,
+                                                          PSECURITY_DESCRIPTOR* descriptor,
+                                                          PULONG size);
 
 // msports: the COM port database
 LONG ComDBOpen(PHCOMDB database);

@@ -30,17 +30,20 @@ enum Function {
   GetClassDevs,
   EnumDeviceInfo,
   GetInstanceId,
+  GetProperty,
   SetProperty,
   RemoveDevice,
   OpenDeviceKey,
   GetInstallParams,
   PromptReboot,
   WaitNoPendingInstalls,
+  GetDevNodeStatus,
   UpdateDriver,
   OpenKey,
   QueryValue,
   SetValue,
   CloseKey,
+  ConvertSecurityDescriptor,
   OpenComDb,
   CloseComDb,
   ClaimPort,
@@ -59,6 +62,7 @@ constexpr Import kImports[FunctionCount] = {
     {"SetupDiGetClassDevsA", Setupapi, false},
     {"SetupDiEnumDeviceInfo", Setupapi, false},
     {"SetupDiGetDeviceInstanceIdA", Setupapi, false},
+    {"SetupDiGetDeviceRegistryPropertyA", Setupapi, false},
     {"SetupDiSetDeviceRegistryPropertyA", Setupapi, false},
     {"SetupDiRemoveDevice", Setupapi, false},
     {"SetupDiOpenDevRegKey", Setupapi, false},
@@ -67,11 +71,15 @@ constexpr Import kImports[FunctionCount] = {
     // Waiting for Windows' own installations is a courtesy the program can
     // do without.
     {"CMP_WaitNoPendingInstallEvents", Setupapi, true},
+    // Without a device's status a removal left for the restart reads as
+    // one that failed: strict but never wrong.
+    {"CM_Get_DevNode_Status", Setupapi, true},
     {"UpdateDriverForPlugAndPlayDevicesA", Newdev, false},
     {"RegOpenKeyExA", Advapi32, false},
     {"RegQueryValueExA", Advapi32, false},
     {"RegSetValueExA", Advapi32, false},
     {"RegCloseKey", Advapi32, false},
+    {"ConvertStringSecurityDescriptorToSecurityDescriptorA", Advapi32, false},
     {"ComDBOpen", Msports, false},
     {"ComDBClose", Msports, false},
     {"ComDBClaimPort", Msports, false},
@@ -189,6 +197,13 @@ BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO set, PSP_DEVINFO_DATA record, P
   return f != nullptr ? f(set, record, buffer, bufferSize, requiredSize) : FALSE;
 }
 
+BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA record, DWORD property,
+                                              PDWORD type, PBYTE buffer, DWORD bufferSize,
+                                              PDWORD requiredSize) {
+  const auto f = Resolved<decltype(&SetupDiGetDeviceRegistryPropertyA)>(GetProperty);
+  return f != nullptr ? f(set, record, property, type, buffer, bufferSize, requiredSize) : FALSE;
+}
+
 BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA record, DWORD property,
                                               const BYTE* buffer, DWORD bufferSize) {
   const auto f = Resolved<decltype(&SetupDiSetDeviceRegistryPropertyA)>(SetProperty);
@@ -223,6 +238,13 @@ DWORD WINAPI CMP_WaitNoPendingInstallEvents(DWORD timeout) {
   return f != nullptr ? f(timeout) : WAIT_FAILED;
 }
 
+// The configuration manager gives its error as the result.
+CONFIGRET WINAPI CM_Get_DevNode_Status(PULONG status, PULONG problem, DEVINST device,
+                                       ULONG flags) {
+  const auto f = Resolved<decltype(&CM_Get_DevNode_Status)>(GetDevNodeStatus);
+  return f != nullptr ? f(status, problem, device, flags) : CR_FAILURE;
+}
+
 // newdev
 
 BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND parent, LPCSTR hardwareId, LPCSTR fullInfPath,
@@ -255,6 +277,14 @@ LONG WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD typ
 LONG WINAPI RegCloseKey(HKEY key) {
   const auto f = Resolved<decltype(&RegCloseKey)>(CloseKey);
   return f != nullptr ? f(key) : static_cast<LONG>(GetLastError());
+}
+
+BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR text, DWORD revision,
+                                                                 PSECURITY_DESCRIPTOR* descriptor,
+                                                                 PULONG size) {
+  const auto f = Resolved<decltype(&ConvertStringSecurityDescriptorToSecurityDescriptorA)>(
+      ConvertSecurityDescriptor);
+  return f != nullptr ? f(text, revision, descriptor, size) : FALSE;
 }
 
 // msports: the COM port database gives its error as the result too.

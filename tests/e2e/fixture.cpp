@@ -25,12 +25,17 @@
 //   qrvfixture run <program> [args...]
 //       Runs a Windows program with this process's standard handles, waits
 //       for it and takes its exit status for its own.
+//   qrvfixture hold-mutex <name> <sddl> <release-file>
+//       Creates and owns the named mutex with that security descriptor,
+//       prints "holding", and releases it once the file exists (at most
+//       60 s): another program's lock, made as it chose to make it.
 //
 // Every command ends by writing "qrvfixture: exit status <n>" to stderr
 // just before the process exits: the status as Windows gave it, in full
 // and whatever the Unix side of Wine does afterwards.
 #include <windows.h>
 // The setup API's header needs the Windows types first.
+#include <sddl.h>
 #include <setupapi.h>
 
 #include <algorithm>
@@ -327,6 +332,32 @@ int Run(int argc, char* argv[]) {
   return static_cast<int>(status);
 }
 
+// ---- hold-mutex ----------------------------------------------------------
+
+int HoldMutex(const char* name, const char* sddl, const char* releaseFile) {
+  SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, FALSE};
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1,
+                                                            &attributes.lpSecurityDescriptor,
+                                                            nullptr)) {
+    return Fail(std::string("reading the security descriptor ") + sddl, GetLastError());
+  }
+  const HANDLE mutex = CreateMutexA(&attributes, TRUE, name);
+  const DWORD error = GetLastError();
+  LocalFree(attributes.lpSecurityDescriptor);
+  if (mutex == nullptr || error == ERROR_ALREADY_EXISTS) {
+    return Fail(std::string("creating the mutex ") + name, error);
+  }
+  std::printf("holding\n");
+  std::fflush(stdout);
+  for (int waited = 0; GetFileAttributesA(releaseFile) == INVALID_FILE_ATTRIBUTES; ++waited) {
+    if (waited == 600) return Fail(std::string("waiting for ") + releaseFile, ERROR_TIMEOUT);
+    Sleep(100);
+  }
+  ReleaseMutex(mutex);
+  CloseHandle(mutex);
+  return 0;
+}
+
 int Usage() {
   std::fprintf(stderr,
                "usage: qrvfixture create <inf-path> <instance-id> <hardware-id> [--no-params]\n"
@@ -334,7 +365,8 @@ int Usage() {
                "[--no-params]\n"
                "       qrvfixture show <instance-id>...\n"
                "       qrvfixture table\n"
-               "       qrvfixture run <program> [args...]\n");
+               "       qrvfixture run <program> [args...]\n"
+               "       qrvfixture hold-mutex <name> <sddl> <release-file>\n");
   return 2;
 }
 
@@ -358,6 +390,7 @@ int Dispatch(int argc, char* argv[]) {
   }
   if (command == "table" && argc == 2) return Table();
   if (command == "run" && argc >= 3) return Run(argc - 2, argv + 2);
+  if (command == "hold-mutex" && argc == 5) return HoldMutex(argv[2], argv[3], argv[4]);
   return Usage();
 }
 

@@ -66,8 +66,11 @@
 #   run_qrvinst [args] > file        sets E2E_STATUS to its exit status
 #   start_qrvinst <name> [args]      the same in the background, output in
 #                                    E2E_DIR/<name>
+#   start_fixture <name> <command> [args]
+#                                    qrvfixture likewise
+#   await_output <name> <text>       until that run has printed the text
 #   await_pause <name>               until that run has begun its pause
-#   finish_qrvinst <name>            waits for it; sets E2E_STATUS and
+#   finish_run <name>            waits for it; sets E2E_STATUS and
 #                                    E2E_ENDED (when it ended, in seconds)
 #   remove_device <instance-id>      takes a device and its keys away
 #   plant_dlls                       run the exe from C:\stick, beside DLLs
@@ -84,6 +87,9 @@
 #   expect_state <instance-id> <expected-show-line>
 #   expect_states <expected-show-line>...
 #   show_table                       every ACPI, MF and PCI device
+#   relay_only <dll.Function>...    what WINEDEBUG=+relay logs from now on
+#   relayed_argument <function> <n> its n-th argument in each call of the
+#                                    last run
 #   e2e_fail <message>, e2e_log <message>
 
 set -Eeuo pipefail
@@ -310,6 +316,10 @@ _e2e_end() {
     timeout "$E2E_WINE_TIMEOUT" "$E2E_WINE" "$E2E_FIXTURE" table 2> /dev/null |
       perl -pe 's/\r\n\z/\n/' >&2
   fi
+  # Background runs end with the server; their own reports would only
+  # repeat that.
+  local job
+  for job in "${E2E_BACKGROUND[@]}"; do kill "$job" 2> /dev/null; done
   [[ -n ${WINEPREFIX:-} ]] && _e2e_end_wineserver "$WINEPREFIX"
   if [[ $status -eq 0 && -n ${E2E_DIR:-} ]]; then
     if [[ -z ${E2E_KEEP:-} ]]; then
@@ -370,13 +380,16 @@ run_qrvinst() { _e2e_run qrvinst "$E2E_QRVINST" "$@"; }
 
 # start_qrvinst <name> [args]: runs the exe under test in the background,
 # as run_qrvinst does; its output, without CRs, goes to E2E_DIR/<name>.
+# start_fixture <name> <command> [args]: qrvfixture likewise.
 # The run's number is taken here, so that later runs keep their own.
 declare -A E2E_BACKGROUND E2E_RAW
-start_qrvinst() {
+start_qrvinst() { _e2e_start "$1" _e2e_run "$1" "$E2E_QRVINST" "${@:2}"; }
+start_fixture() { _e2e_start "$1" _e2e_wine "$1" "${@:2}"; }
+_e2e_start() {
   local name=$1 raw=$E2E_DIR/$((E2E_RUNS + 1)).$1.stdout
   shift
   (
-    _e2e_run "$name" "$E2E_QRVINST" "$@" > "$E2E_DIR/$name"
+    "$@" > "$E2E_DIR/$name"
     printf '%s %s\n' "$E2E_STATUS" "$(date +%s.%N)" > "$E2E_DIR/$name.ended"
   ) &
   E2E_BACKGROUND[$name]=$!
@@ -384,19 +397,25 @@ start_qrvinst() {
   E2E_RAW[$name]=$raw
 }
 
-# await_pause <name>: returns once the background run has printed its last
-# row and so begun its three-second pause, holding the machine meanwhile.
-await_pause() {
+# await_output <name> <text>: returns once the background run has printed
+# the text; fails if it ends without, or has not within 30 s.
+await_output() {
   local waited=0
-  until grep -q 'Serial Port C COM Port - ' "${E2E_RAW[$1]}" 2> /dev/null; do
-    ((waited++ < 300)) || e2e_fail "the run '$1' did not reach its pause within 30 s"
+  until grep -qF -- "$2" "${E2E_RAW[$1]}" 2> /dev/null; do
+    [[ ! -e $E2E_DIR/$1.ended ]] ||
+      e2e_fail "the run '$1' ended without printing '$2': $(cat "${E2E_RAW[$1]}" 2> /dev/null)"
+    ((waited++ < 300)) || e2e_fail "the run '$1' did not print '$2' within 30 s"
     sleep 0.1
   done
 }
 
-# finish_qrvinst <name>: waits for the background run; sets E2E_STATUS to
+# await_pause <name>: returns once the background run has printed its last
+# row and so begun its three-second pause, holding the machine meanwhile.
+await_pause() { await_output "$1" 'Serial Port C COM Port - '; }
+
+# finish_run <name>: waits for the background run; sets E2E_STATUS to
 # its exit status and E2E_ENDED to when it ended (seconds since the epoch).
-finish_qrvinst() {
+finish_run() {
   wait "${E2E_BACKGROUND[$1]}" || e2e_fail "the run '$1' in the background failed"
   # shellcheck disable=SC2034 # read by the callers
   read -r E2E_STATUS E2E_ENDED < "$E2E_DIR/$1.ended"
@@ -555,6 +574,24 @@ expect_claimed() {
   actual=$(< "$E2E_DIR/claimed")
   [[ $actual == "$*" ]] ||
     e2e_fail "the COM name database holds COM numbers '$actual', expected '$*'"
+}
+
+# ---- Wine's relay log -------------------------------------------------------
+
+# relay_only <dll.Function>...: a program run with WINEDEBUG=+relay from now
+# on logs its calls of these functions, and only these, to its stderr.
+relay_only() {
+  _e2e_reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ /f /d "$(printf '%s;' "$@")"
+}
+
+# relayed_argument <function> <n>: the n-th argument (from 1) of each call
+# of the function in the last run's relay log, as a decimal number, on one
+# line.
+relayed_argument() {
+  perl -ne 'next unless /:Call \w+\.\Q'"$1"'\E\((.*)\) ret=\w+$/;
+    my @args = $1 =~ /((?:[^,"]|"(?:[^"\\]|\\.)*")+)/g;
+    push @n, hex $args['"$2"' - 1];
+    END { print "@n\n" }' "$E2E_DIR/$E2E_RUNS".*.stderr
 }
 
 # ---- checks -------------------------------------------------------------

@@ -31,6 +31,11 @@
 #             a second run, "r /strict" or "u /strict", started during the
 #             pause of the first: it waits for the first to end, then names
 #             the ports (which already have their names) or removes the card
+#   race_system
+#             another program holds Global\qrvinst, made with a DACL that
+#             grants SYNCHRONIZE only, as a run as SYSTEM leaves it to
+#             administrators: the run waits, touches nothing until the
+#             holder lets go, then names the ports
 source "$(dirname "$0")/lib.sh"
 case=${1:-}
 e2e_begin "reassign${case:+_$case}"
@@ -104,7 +109,22 @@ status_line=''
 "
 
 started=$SECONDS
-if [[ $case == race_* ]]; then
+if [[ $case == race_system ]]; then
+  start_fixture holder hold-mutex 'Global\qrvinst' 'D:(A;;0x100000;;;WD)' \
+    "$(_e2e_windows_path "$E2E_DIR")\\release"
+  await_output holder holding
+  start_qrvinst out "${args[@]}"
+  await_output out 'Waiting for another qrvinst run to finish...'
+  # Given a second to go ahead, it has not looked at a port.
+  sleep 1
+  ! grep -q Reassigning "${E2E_RAW[out]}" || e2e_fail "the run went ahead while another held the lock"
+  touch "$E2E_DIR/release"
+  finish_run holder
+  expect_status 0
+  finish_run out
+  rows="Waiting for another qrvinst run to finish...
+$rows"
+elif [[ $case == race_* ]]; then
   # The second run starts while the first holds the machine, in its pause.
   start_qrvinst out "${args[@]}"
   await_pause out
@@ -114,7 +134,7 @@ if [[ $case == race_* ]]; then
   second_started=$(date +%s.%N)
   run_qrvinst "${second[@]}" > "$E2E_DIR/second"
   second_status=$E2E_STATUS second_ended=$(date +%s.%N)
-  finish_qrvinst out
+  finish_run out
   [[ $second_status == 0 ]] || e2e_fail "the second run, ${second[*]}, exited with $second_status"
   expect_output "$E2E_DIR/second" "${BANNER}Waiting for another qrvinst run to finish...
 ${second_lines}"

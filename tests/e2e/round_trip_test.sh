@@ -39,9 +39,8 @@ case $case in
       e2e_fail "the exe does not hold the name SetDefaultDllDirectories exactly once"
     # Wine's relay log of the calls into kernel32 that load DLLs or set
     # where they are looked for; each line names its process.
-    _e2e_reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ /f /d \
-      "$(printf 'KERNEL32.%s;' LoadLibraryA LoadLibraryW LoadLibraryExA LoadLibraryExW \
-        SetDllDirectoryA SetDllDirectoryW SetDefaultDllDirectories AddDllDirectory)"
+    relay_only KERNEL32.{LoadLibraryA,LoadLibraryW,LoadLibraryExA,LoadLibraryExW} \
+      KERNEL32.{SetDllDirectoryA,SetDllDirectoryW,SetDefaultDllDirectories,AddDllDirectory}
     install_debug=+pid,+loaddll,+relay
     ;;
   *) e2e_fail "unknown case '$case'" ;;

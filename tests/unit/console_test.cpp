@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
+#include <set>
 #include <string>
 #include <vector>
 
@@ -142,9 +142,12 @@ void ExpectStrictStatuses(std::vector<const char*> args, const char* strictSwitc
       plainOutput = run.output;
       // Every install asks for the restart answer, so that Windows never
       // prompts in the middle of it; a plain run that needs a restart lets
-      // Windows prompt once, at the end.
-      for (const sim::Call& call : m.Calls("UpdateDriverForPlugAndPlayDevicesA")) {
-        EXPECT_EQ(call.args[4], "ptr");
+      // Windows prompt once, at the end. A strict run never waits on a
+      // dialog: the base function is forced (1), and every row non-interactive (4).
+      const std::vector<sim::Call> updates = m.Calls("UpdateDriverForPlugAndPlayDevicesA");
+      for (std::size_t row = 0; row < updates.size(); ++row) {
+        EXPECT_EQ(updates[row].args[3], std::to_string((row == 1 ? 1 : 0) | (strict ? 4 : 0)));
+        EXPECT_EQ(updates[row].args[4], "ptr");
       }
       EXPECT_EQ(m.restartPromptsByNewdev, 0);
       const bool prompt = !strict && !m.restartIds.empty();
@@ -209,9 +212,38 @@ TEST(Strict, InstallGivesTheWindowsErrorOrTellsOfARestart) {
         static_cast<int>(0xE0000203),
         "Exit status -536870397: install failed, Windows error 0xE0000203.\n"},
        {"no error code", FailProduct<ERROR_SUCCESS>, 1,
-        "Exit status 1: install failed, Windows error 1.\n"},
+        "Exit status 1: install failed, Windows gave no error code.\n"},
+       {"a Windows folder too long for the INF paths",
+        [](sim::Machine& m) { m.windowsDirectory = "D:\\WINNT\\Systems_020"; }, 111,
+        "Exit status 111: install failed, the path of the Windows folder is too long.\n"},
+       // Windows gives the same answer for an INF without a driver for this
+       // Windows as for a device whose driver is current: only the device
+       // tells them apart.
+       {"an INF without a driver for this Windows",
+        [](sim::Machine& m) { m.infs[card::ProductInf()].noDriverForThisWindows = true; }, 259,
+        "Exit status 259: install failed, Windows error 259; an INF file has no driver for the "
+        "card's device on this Windows.\n"},
        {"an error code that reads as success", FailProduct<ERROR_SUCCESS_REBOOT_REQUIRED>, 1603,
         "Exit status 1603: install failed, Windows error 3010.\n"}});
+}
+
+// A driver package whose publisher the machine does not trust puts up a
+// dialog. A technician answers it; a strict run, a deployment tool's that
+// nobody watches, has Windows refuse the step instead of waiting on it.
+TEST(Strict, InstallNeverWaitsOnADialog) {
+  for (const bool strict : {false, true}) {
+    sim::Machine& m = card::MachineWithCard();
+    m.infs[card::ProductInf()].untrustedPublisher = true;
+    const Outcome run = RunWith(strict ? std::vector<const char*>{"/strict"} : std::vector<const char*>{});
+    EXPECT_EQ(m.driverDialogs, strict ? 0 : 1);
+    EXPECT_EQ(run.exitCode, strict ? 1459 : 0);
+    EXPECT_EQ(run.output,
+              kBanner + (strict ? "Installing 7310-zz5 PCI Serial Port Drivers -  [ FAILED ] \n"
+                                  "Exit status 1459: install failed, Windows error 1459; the "
+                                  "driver package needs a dialog, usually because its publisher "
+                                  "is not trusted on this machine.\n"
+                                : "Installing 7310-zz5 PCI Serial Port Drivers -  [ OK ]\n"));
+  }
 }
 
 // Takes the given child ports off the machine.
@@ -256,9 +288,17 @@ TEST(Strict, UninstallGivesOneWhenAnyOfTheCardIsLeft) {
           card::AddCard(m, '2');
         },
         1, "Exit status 1: uninstall incomplete; 2 devices of the card still present.\n"},
+       // The port, and the base function it hangs from, stay listed as
+       // present until the restart removes them.
        {"a port in use: removed at the restart",
         [](sim::Machine& m) { m.devices[3].inUse = true; }, 3010,
         "Exit status 3010: uninstalled; restart Windows to finish.\n"},
+       {"removed by a run before, the restart still to come",
+        [](sim::Machine& m) {
+          for (sim::Device& device : m.devices) device.problem = CM_PROB_WILL_BE_REMOVED;
+          m.devices[0].problem = 0;  // the onboard port
+        },
+        3010, "Exit status 3010: uninstalled; restart Windows to finish.\n"},
        {"a class that cannot be searched", [](sim::Machine& m) { m.infs.erase(card::BaseInf()); },
         1,
         "Exit status 1: uninstall not confirmed; could not look for the card (INF files "
@@ -267,8 +307,9 @@ TEST(Strict, UninstallGivesOneWhenAnyOfTheCardIsLeft) {
 
 // A system DLL that could not be loaded from System32 fails the calls into
 // it with the loader's error, and nothing else: install fails with that
-// error, reassign fails every port, and uninstall cannot look for the card
-// without setupapi but needs no newdev to remove it.
+// error, and uninstall cannot look for the card without setupapi but needs
+// no newdev to remove it. (Without advapi32 no run takes its lock: see
+// RunGuard.)
 TEST(Strict, ADllThatCouldNotBeLoadedFailsOnlyTheCallsIntoIt) {
   ExpectStrictStatuses(
       {}, "/strict",
@@ -277,10 +318,6 @@ TEST(Strict, ADllThatCouldNotBeLoadedFailsOnlyTheCallsIntoIt) {
        {"a newdev without the function",
         [](sim::Machine& m) { m.MakeDllUnavailable("newdev.dll", ERROR_PROC_NOT_FOUND); }, 127,
         "Exit status 127: install failed, Windows error 127.\n"}});
-  ExpectStrictStatuses(
-      {"r"}, "/strict",
-      {{"no advapi32", [](sim::Machine& m) { m.MakeDllUnavailable("advapi32.dll"); }, 15,
-        "Exit status 15: reassign failed for MSR, VFD, Touch Screen, Serial Port C.\n"}});
   ExpectStrictStatuses(
       {"u"}, "/strict",
       {{"no setupapi", [](sim::Machine& m) { m.MakeDllUnavailable("setupapi.dll"); }, 1,
@@ -315,11 +352,28 @@ const std::string kWaitForInstalls = "Waiting for Windows to finish installing d
 const std::string kRefusal = "Another qrvinst run has not finished. Nothing was changed.\n";
 const std::string kInstalled = "Installing 7310-zz5 PCI Serial Port Drivers -  [ OK ]\n";
 const std::string kUninstalled = "Uninstalling 7310-zz5 PCI Serial Port Drivers -  [ OK ] \n";
+// What a run may call before it holds the lock.
+const std::set<std::string> kLockCalls = {
+    "IsWow64Process", "ConvertStringSecurityDescriptorToSecurityDescriptorA", "CreateMutexExA",
+    "LocalFree",      "GetLastError",  "WaitForSingleObject", "ReleaseMutex", "CloseHandle"};
 
 template <OtherRun Run>
 void Other(sim::Machine& m) {
   m.otherRun = Run;
 }
+// Another run's mutex, made with another security than the program's own.
+template <OtherRun Run, sim::Machine::MutexSecurity Security>
+void OtherWith(sim::Machine& m) {
+  m.otherRun = Run;
+  m.otherRunSecurity = Security;
+}
+using Security = sim::Machine::MutexSecurity;
+std::string LockRefusal(const char* error) {
+  return std::string("Could not take the lock that keeps qrvinst runs apart (") + error +
+         "). Nothing was changed.\n";
+}
+const std::string kLockRefusalStatus =
+    "Exit status 1618: refused; could not take the lock that keeps qrvinst runs apart.\n";
 template <Pending State>
 void Installing(sim::Machine& m) {
   m.pendingInstalls = State;
@@ -350,8 +404,28 @@ TEST(RunGuard, WaitsForAnotherRunAndForWindowsInstallingDevices) {
                                       "finished.\n"},
       {"a run that crashed left the mutex", Other<OtherRun::Crashed>, {"/strict"}, 0,
        kInstalled + "Exit status 0: installed.\n"},
-      {"no mutex to be had", [](sim::Machine& m) { m.FailCall("CreateMutexA", 1, 5); }, {"r"}, 0,
-       reassigned},
+      // A run as SYSTEM made the mutex with that account's default security:
+      // administrators may wait on it, no more.
+      {"a run as SYSTEM ends meanwhile",
+       OtherWith<OtherRun::EndsWhileWaited, Security::SystemDefault>, {"r", "/strict"}, 0,
+       kWaitForRun + reassigned + "Exit status 0: all four ports reassigned.\n"},
+      {"a run as SYSTEM outlasts the wait",
+       OtherWith<OtherRun::OutlastsAnyWait, Security::SystemDefault>, {"r"}, 1,
+       kWaitForRun + kRefusal},
+      {"a mutex this run may not even wait on",
+       OtherWith<OtherRun::OutlastsAnyWait, Security::NoAccess>, {"u", "/strict"}, 1618,
+       LockRefusal("Windows error 5") + kLockRefusalStatus},
+      {"no mutex to be had", [](sim::Machine& m) { m.FailCall("CreateMutexExA", 1, 1450); },
+       {"r"}, 1, LockRefusal("Windows error 1450")},
+      {"no advapi32 for the mutex's security",
+       [](sim::Machine& m) { m.MakeDllUnavailable("advapi32.dll"); }, {"r", "/strict"}, 1618,
+       LockRefusal("Windows error 126") + kLockRefusalStatus},
+      {"a wait that fails",
+       [](sim::Machine& m) {
+         m.otherRun = OtherRun::OutlastsAnyWait;
+         m.FailCall("WaitForSingleObject", 2, ERROR_INVALID_HANDLE);
+       },
+       {"/strict"}, 1618, kWaitForRun + LockRefusal("Windows error 6") + kLockRefusalStatus},
       {"installations end meanwhile", Installing<Pending::EndWhileWaited>, {"r", "/strict"}, 0,
        kWaitForInstalls + reassigned + "Exit status 0: all four ports reassigned.\n"},
       {"installations outlast the wait", Installing<Pending::OutlastAnyWait>, {"/strict"}, 0,
@@ -367,14 +441,26 @@ TEST(RunGuard, WaitsForAnotherRunAndForWindowsInstallingDevices) {
     SCOPED_TRACE(c.what);
     sim::Machine& m = card::MachineWithCard();
     c.arrange(m);
+    const bool otherRun = m.otherRun != OtherRun::None;
     const Outcome run = RunWith(c.args);
     EXPECT_EQ(run.exitCode, c.status);
     EXPECT_EQ(run.output, kBanner + c.output);
     EXPECT_FALSE(m.mutexOwned);
     EXPECT_TRUE(m.openMutexes.empty());
-    // A refused run has not even looked at the machine.
-    EXPECT_EQ(m.Calls("GetWindowsDirectoryA").empty(),
-              c.output.find(kRefusal) != std::string::npos);
+    EXPECT_TRUE(m.securityDescriptors.empty());
+    // A mutex that a run makes has the program's own security.
+    const bool refused = run.output.find("Nothing was changed.") != std::string::npos;
+    EXPECT_EQ(m.createdMutexSecurity,
+              otherRun || refused ? "" : "D:P(A;;GA;;;SY)(A;;GA;;;BA)");
+    // Nothing is looked at or changed before the run holds the lock, and a
+    // refused run looks at nothing at all.
+    std::size_t locked = 0;
+    for (std::size_t i = 0; i < m.journal.size(); ++i) {
+      if (m.journal[i].function == "WaitForSingleObject") locked = i;
+    }
+    for (std::size_t i = 0; i < (refused ? m.journal.size() : locked); ++i) {
+      EXPECT_TRUE(kLockCalls.count(m.journal[i].function) != 0) << m.journal[i].function;
+    }
   }
 }
 

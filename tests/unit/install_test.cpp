@@ -114,7 +114,7 @@ TEST(Install, AFailingBaseFunctionLeavesTheChildrenAlone) {
 // Windows' answer when the device already has this driver or a better one.
 TEST(Install, AProductFunctionWithItsDriverAlreadyGoesOn) {
   sim::Machine& m = card::MachineWithCard();
-  m.FailCall("UpdateDriverForPlugAndPlayDevicesA", 1, ERROR_NO_MORE_ITEMS);
+  m.devices[1].newerDriver = true;
   PortInstaller installer;
 
   EXPECT_EQ(installer.InstallDrivers(), 0);

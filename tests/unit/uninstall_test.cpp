@@ -84,6 +84,18 @@ TEST(Uninstall, RemovesTwoCards) {
   EXPECT_TRUE(Present(m, card::kOnboardPort));
 }
 
+// A device whose removal waits for the restart is still listed until then;
+// the second removal run leaves it alone, as it is no second card.
+TEST(Uninstall, ADeviceLeftForTheRestartIsRemovedOnce) {
+  sim::Machine& m = card::MachineWithCard();
+  m.devices[1].inUse = true;  // the product function
+
+  EXPECT_EQ(RunUninstall(), " [ OK ] \n");
+  EXPECT_TRUE(Present(m, card::ProductId()));
+  EXPECT_EQ(m.FindDevice(card::ProductId())->problem, CM_PROB_WILL_BE_REMOVED);
+  EXPECT_EQ(m.Calls("SetupDiRemoveDevice").size(), 6u);
+}
+
 TEST(Uninstall, WithNothingPresentRemovesNothing) {
   sim::Machine& m = sim::Machine::Reset();
   card::AddInfs(m);
