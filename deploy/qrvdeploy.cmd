@@ -6,14 +6,15 @@ rem
 rem   qrvdeploy.cmd     copies what the inf folder beside this file holds,
 rem                     subfolders and all, into %WINDIR%\inf, then
 rem                     installs the drivers
-rem   qrvdeploy.cmd r   names the ports COM3 to COM6; they take the names
-rem                     when they restart, so restart Windows afterwards
+rem   qrvdeploy.cmd r   names the ports COM3 to COM6 and restarts each
+rem                     renamed port; restart Windows only when it exits
+rem                     with 3010 (a port in use takes its name then)
 rem   qrvdeploy.cmd u   removes the card
 rem
 rem It runs qrvinst64.exe on 64-bit Windows, also when a 32-bit program (a
 rem 32-bit deployment agent) started it, and qrvinst.exe on 32-bit Windows,
 rem both from beside this file, with /strict, and exits with the exe's
-rem status. It restarts nothing. Where it runs nothing, it says why in one
+rem status. It restarts nothing: a status of 3010 asks the caller to. Where it runs nothing, it says why in one
 rem line and exits with
 rem   1603  install: no inf folder beside it, or its files could not be copied
 rem   1     Windows for a processor other than x86 or x64, or a log it

@@ -89,7 +89,8 @@ PortInstaller::PortInstaller()
       portNamesRead(false),
       portNamesUnknown(false),
       comNumberHolders(),
-      heldByOtherPort(),
+      otherHolder(),
+      keptPorts(nullptr),
       cardPortNames(),
       cardPortCount(0),
       comDatabase(HCOMDB_INVALID_HANDLE_VALUE),
@@ -184,7 +185,8 @@ int PortInstaller::InstallDrivers(BOOL* rebootRequired, bool interactive) {
       continue;
     }
     const DWORD error = GetLastError();
-    InstallFault fault = error != ERROR_SUCCESS ? InstallFault::WindowsError : InstallFault::NoErrorCode;
+    InstallFault fault =
+        error != ERROR_SUCCESS ? InstallFault::WindowsError : InstallFault::NoErrorCode;
     // Windows' answer when the INF's driver is no better than the one the
     // devices have: this one already, or a newer one, which stays. It is
     // the same when the INF has no driver for them at all, so it counts
@@ -257,8 +259,11 @@ int PortInstaller::ReassignChildPort(ChildPort child, const char* portName, Chil
     if (!ReadInstanceId(portDevices) || !IsChildPort(row.tag)) continue;
     ++ports->found;
     // Only one of two ports of the same name can have it when they start.
-    // The card's own ports may trade names.
-    if (heldByOtherPort[number]) return 1;
+    // The card's own present ports may trade names.
+    if (otherHolder[number] != 0) {
+      DescribeHolder(number, *ports);
+      return 1;
+    }
 
     char path[kRegistryPathSize];
     if (!FormatInto(path, "SYSTEM\\CurrentControlSet\\Enum\\%s\\Device Parameters", instanceId) ||
@@ -273,10 +278,47 @@ int PortInstaller::ReassignChildPort(ChildPort child, const char* portName, Chil
     FormatInto(instanceId, row.friendlyNameFormat, portName);
     SetupDiSetDeviceRegistryPropertyA(portDevices, &deviceRecord, SPDRP_FRIENDLYNAME,
                                       AsBytes(instanceId), LengthOf(instanceId));
-    if (ChangeComNumber(index, number)) ++ports->renamed;
+    // A port that kept its name is left running.
+    if (ChangeComNumber(index, number)) {
+      ++ports->renamed;
+      if (!RestartPort()) ++ports->notRestarted;
+    }
   }
   if (slot != nullptr) RegCloseKey(slot);
   return 0;
+}
+
+// Restarts the port in deviceRecord the documented way, as Device Manager
+// does when a port's number changes: the serial driver reads PortName when
+// it starts the port. False when the new name takes effect only when
+// Windows restarts: the restart failed, or the port could not be stopped
+// (an application holds it open), which Windows tells in the install
+// parameters of the element or of the set.
+bool PortInstaller::RestartPort() {
+  SP_PROPCHANGE_PARAMS change{};
+  change.ClassInstallHeader.cbSize = sizeof change.ClassInstallHeader;
+  change.ClassInstallHeader.InstallFunction = DIF_PROPERTYCHANGE;
+  change.StateChange = DICS_PROPCHANGE;
+  change.Scope = DICS_FLAG_CONFIGSPECIFIC;
+  change.HwProfile = 0;  // the current hardware profile
+  // The set's flags stay set once a port asked for the restart.
+  const bool setAskedBefore = NeedsRestart(portDevices, nullptr);
+  return SetupDiSetClassInstallParamsA(portDevices, &deviceRecord, &change.ClassInstallHeader,
+                                       sizeof change) == TRUE &&
+         SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, portDevices, &deviceRecord) == TRUE &&
+         !NeedsRestart(portDevices, &deviceRecord) &&
+         (setAskedBefore || !NeedsRestart(portDevices, nullptr));
+}
+
+// Names the device that holds a number, other than a present port of the
+// card, and whether it is plugged in.
+void PortInstaller::DescribeHolder(DWORD number, ChildPorts& ports) {
+  const DWORD holder = otherHolder[number];
+  ports.holderPlugged = (holder & kKeptHolder) == 0;
+  HDEVINFO set = ports.holderPlugged ? portDevices : keptPorts;
+  if (NextDevice(set, (holder & ~kKeptHolder) - 1) && ReadInstanceId(set)) {
+    FormatInto(ports.holder, "%s", instanceId);
+  }
 }
 
 int PortInstaller::RemoveChildDevices() {
@@ -398,8 +440,8 @@ bool PortInstaller::ReadComNumber(HDEVINFO set, DWORD& number) {
   return read;
 }
 
-// Reads the name of every present port once, before any is changed: the
-// cost is one read per port, however many rows run.
+// Reads the name of every port once, before any is changed: the cost is
+// one read per port, however many rows run.
 void PortInstaller::ReadPortNames() {
   if (portNamesRead) return;
   portNamesRead = true;
@@ -418,11 +460,40 @@ void PortInstaller::ReadPortNames() {
     }
     if (number == 0) continue;
     ++comNumberHolders[number];
-    if (!cardPort) heldByOtherPort[number] = true;
+    if (!cardPort && otherHolder[number] == 0) otherHolder[number] = index + 1;
   }
   // A walk that broke off has not seen every port.
   if (portDevices != nullptr && portDevices != INVALID_HANDLE_VALUE &&
       GetLastError() != ERROR_NO_MORE_ITEMS) {
+    portNamesUnknown = true;
+  }
+  ReadKeptPortNames();
+}
+
+// Windows keeps a port that is not plugged in, with its name and its claim
+// in the COM port database: a USB serial adapter that is unplugged, or the
+// card's own ports left behind when the card moved to another slot. Such a
+// port holds its name as much as a present one does.
+void PortInstaller::ReadKeptPortNames() {
+  if (!classRead[PortsInf]) return;
+  keptPorts = SetupDiGetClassDevsA(&portsClass, nullptr, nullptr, 0);
+  for (DWORD index = 0; NextDevice(keptPorts, index); ++index) {
+    // Windows knows no device node of a device that is not present; the
+    // present ones were read with the snapshot.
+    ULONG status = 0;
+    ULONG problem = 0;
+    const CONFIGRET presence = CM_Get_DevNode_Status(&status, &problem, deviceRecord.DevInst, 0);
+    if (presence == CR_SUCCESS) continue;
+    DWORD number = 0;
+    if (presence != CR_NO_SUCH_DEVINST || !ReadComNumber(keptPorts, number)) {
+      portNamesUnknown = true;
+      continue;
+    }
+    if (number == 0) continue;
+    ++comNumberHolders[number];
+    if (otherHolder[number] == 0) otherHolder[number] = kKeptHolder | (index + 1);
+  }
+  if (keptPorts == INVALID_HANDLE_VALUE || GetLastError() != ERROR_NO_MORE_ITEMS) {
     portNamesUnknown = true;
   }
 }

@@ -46,21 +46,32 @@ class PortInstaller {
   };
   InstallFault LastInstallFault() const { return installFault; }
 
+  static constexpr DWORD kInstanceIdSize = 100;
+
   // What a reassign found of a child's ports in the snapshot: how many
-  // there are, and how many of them held another name before (or one that
-  // could not be read).
+  // there are, how many of them held another name before (or one that
+  // could not be read), and how many of those answer to the new name only
+  // after Windows restarts. When another device holds the name, which one
+  // it is, and whether it is plugged in.
   struct ChildPorts {
     DWORD found;
     DWORD renamed;
+    DWORD notRestarted;
+    char holder[kInstanceIdSize];
+    bool holderPlugged;
   };
 
   // Names every port of the card in the snapshot that carries the child's
   // tag: its PortName value and its friendly name. 1 when another device,
-  // one that is not the card's, holds the name (then nothing is written),
-  // when a key could not be opened, the name not written or a name would
-  // not fit; 0 otherwise, also when no device matched. Each child named
-  // claims its new number in the COM port database and releases its old
-  // one, unless another present port still holds that.
+  // one that is not a present port of the card, holds the name (then
+  // nothing is written), when a key could not be opened, the name not
+  // written or a name would not fit; 0 otherwise, also when no device
+  // matched. A device that is not plugged in keeps its name, and the card's
+  // own ports left behind in another slot do too: they count as other
+  // devices. Each child named claims its new number in the COM port
+  // database and releases its old one, unless another device, present or
+  // not, still holds that; and it is restarted, as Device Manager does, so
+  // that it answers to its new name at once.
   int ReassignChildPort(ChildPort child, const char* portName, ChildPorts* ports = nullptr);
 
   // Removes every port of the card in the snapshot that carries one of the
@@ -95,7 +106,6 @@ class PortInstaller {
  private:
   static constexpr DWORD kWindowsDirSize = 20;
   static constexpr DWORD kClassNameSize = 50;
-  static constexpr DWORD kInstanceIdSize = 100;
   static constexpr DWORD kPathSize = 100;
   static constexpr DWORD kRegistryPathSize = 255;
   static constexpr DWORD kComNumberCount = COMDB_MAX_PORTS_ARBITRATED;
@@ -114,6 +124,9 @@ class PortInstaller {
   int RemoveCardFunction(InfFile inf);
   bool ReadComNumber(HDEVINFO set, DWORD& number);
   void ReadPortNames();
+  void ReadKeptPortNames();
+  void DescribeHolder(DWORD number, ChildPorts& ports);
+  bool RestartPort();
   bool ChangeComNumber(DWORD index, DWORD to);
 
   HDEVINFO portDevices;
@@ -130,18 +143,24 @@ class PortInstaller {
   // never used to open a device set.
   bool classRead[InfFileCount];
 
-  // The COM numbers the present ports hold, from one walk over the
-  // snapshot that reads every port's PortName once, on first need, before
-  // anything is changed: how many ports hold each number, and whether a
-  // port that is not the card's holds it (index 0 stands for a name that
-  // is no COM number). Every claim and release of the run is decided from
-  // this walk alone, kept up to date with what the run itself wrote.
+  // The COM numbers the ports hold, from one walk over the snapshot and
+  // one over the ports that Windows keeps but that are not present, which
+  // read every port's PortName once, on first need, before anything is
+  // changed: how many ports hold each number, and which device that is not
+  // a present port of the card holds it, if any (index 0 stands for a name
+  // that is no COM number). Every claim and release of the run is decided
+  // from these walks alone, kept up to date with what the run itself wrote.
   bool portNamesRead;
-  // Some present port's name could not be read: any number may be held
-  // by it, so none is released.
+  // Some port's name could not be read: any number may be held by it, so
+  // none is released.
   bool portNamesUnknown;
   DWORD comNumberHolders[kComNumberCount + 1];
-  bool heldByOtherPort[kComNumberCount + 1];
+  // 0 for none; else the holder's index in the snapshot plus 1, or, with
+  // kKeptHolder, in keptPorts.
+  DWORD otherHolder[kComNumberCount + 1];
+  static constexpr DWORD kKeptHolder = 0x80000000;
+  // The ports-class devices that Windows keeps, present or not.
+  HDEVINFO keptPorts;
   // What the walk read of each of the card's ports, by its index in the
   // snapshot. A port beyond the table's room counts as unread.
   struct CardPortName {

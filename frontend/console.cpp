@@ -128,6 +128,19 @@ int EndStrictRun(const Verdict& verdict) {
   return verdict.status;
 }
 
+// Gives a verdict its status and words. (Written as a Verdict literal, each
+// would keep a copy of the whole words buffer in the exe.)
+void Set(Verdict& verdict, int status, const char* words) {
+  verdict.status = status;
+  FormatInto(verdict.words, "%s", words);
+}
+
+int EndStrictRun(int status, const char* words) {
+  Verdict verdict{};
+  Set(verdict, status, words);
+  return EndStrictRun(verdict);
+}
+
 }  // namespace
 
 bool IsStrictRun(int argc, const char* const argv[]) {
@@ -168,11 +181,12 @@ Verdict RunInstallSequence(PortInstaller& installer, bool strict, bool settled) 
   // A plain run lets Windows ask for the restart, once, at the end; a
   // strict one leaves it to the deployment tool.
   if (restart != FALSE && !strict) SetupPromptReboot(nullptr, nullptr, FALSE);
-  Verdict verdict{0, "installed."};
+  Verdict verdict{};
+  Set(verdict, 0, "installed.");
   if (result == 0 && restart != FALSE) {
-    verdict = {kRestartNeeded, "installed; restart Windows to finish."};
+    Set(verdict, kRestartNeeded, "installed; restart Windows to finish.");
   } else if (result == 0 && installer.DriversAlreadyCurrent()) {
-    verdict = {0, "installed; drivers already current."};
+    Set(verdict, 0, "installed; drivers already current.");
   } else if (result != 0) {
     verdict.status = InstallFailureStatus(result);
     char error[64];
@@ -189,8 +203,9 @@ Verdict RunInstallSequence(PortInstaller& installer, bool strict, bool settled) 
         break;
       default:
         if (result == static_cast<int>(ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION)) {
-          why = "; the driver package needs a dialog, usually because its publisher is not "
-                "trusted on this machine";
+          why =
+              "; the driver package needs a dialog, usually because its publisher is not "
+              "trusted on this machine";
         }
         break;
     }
@@ -206,26 +221,38 @@ void ListRow(char (&list)[64], const ReassignRow& row) {
   AppendTo(list, row.name);
 }
 
-Verdict RunReassignSequence(PortInstaller& installer) {
-  Verdict verdict{0, "all four ports reassigned."};
+Verdict RunReassignSequence(PortInstaller& installer, bool strict) {
+  Verdict verdict{};
+  Set(verdict, 0, "all four ports reassigned.");
   // The rows that failed, and those whose port is not present: the plain
   // run reads those as done, a strict one as not named. The four names fit
-  // either list with room to spare.
+  // either list with room to spare. Of a row that failed because another
+  // device holds its name, the words name that device.
   char failed[64] = "";
   char absent[64] = "";
+  char holders[4 * (40 + PortInstaller::kInstanceIdSize)] = "";
   DWORD renamed = 0;
+  DWORD notRestarted = 0;
   installer.OpenComDatabase();
   for (const ReassignRow& row : kReassignRows) {
     Print(row.prompt);
     PortInstaller::ChildPorts ports{};
-    if (installer.ReassignChildPort(row.child, row.portName, &ports) != 0) {
+    const int result = installer.ReassignChildPort(row.child, row.portName, &ports);
+    renamed += ports.renamed;
+    notRestarted += ports.notRestarted;
+    if (result != 0) {
       Print("[ FAILED ]\n");
       ListRow(failed, row);
       verdict.status |= 1 << row.child;
+      char holder[sizeof holders];
+      if (ports.holder[0] != '\0' &&
+          FormatInto(holder, "; %s is held by %s, %s", row.portName, ports.holder,
+                     ports.holderPlugged ? "plugged in" : "not plugged in")) {
+        AppendTo(holders, holder);
+      }
       continue;
     }
     Print("[ OK ] \n");
-    renamed += ports.renamed;
     if (ports.found == 0) {
       ListRow(absent, row);
       verdict.status |= 1 << row.child;
@@ -234,14 +261,21 @@ Verdict RunReassignSequence(PortInstaller& installer) {
   // Not held through the pause: other installers wait for it.
   installer.CloseComDatabase();
   Sleep(3000);
+  // A port that could not be restarted answers to its new name once
+  // Windows restarts: a plain run lets Windows ask for that, once, at the
+  // end; a strict one leaves it to the deployment tool.
+  if (notRestarted != 0 && !strict) SetupPromptReboot(nullptr, nullptr, FALSE);
   if (verdict.status == 0 && renamed == 0) {
-    verdict = {0, "all four ports already had their names."};
+    Set(verdict, 0, "all four ports already had their names.");
+  } else if (verdict.status == 0 && notRestarted != 0) {
+    Set(verdict, kRestartNeeded,
+        "ports named; restart Windows so that they answer to their new names.");
   } else if (failed[0] == '\0' && verdict.status == (1 << ChildPortCount) - 1) {
-    verdict = {verdict.status, "no port of the card is present; nothing was named."};
+    Set(verdict, verdict.status, "no port of the card is present; nothing was named.");
   } else if (failed[0] != '\0' && absent[0] != '\0') {
-    FormatInto(verdict.words, "reassign failed for %s; %s not present.", failed, absent);
+    FormatInto(verdict.words, "reassign failed for %s; %s not present%s.", failed, absent, holders);
   } else if (failed[0] != '\0') {
-    FormatInto(verdict.words, "reassign failed for %s.", failed);
+    FormatInto(verdict.words, "reassign failed for %s%s.", failed, holders);
   } else if (absent[0] != '\0') {
     FormatInto(verdict.words, "reassign failed: %s not present.", absent);
   }
@@ -267,7 +301,8 @@ Verdict RunUninstallSequence(PortInstaller& installer, bool strict) {
 
   DWORD after = 0;
   DWORD pending = 0;
-  Verdict verdict{1, "uninstall not confirmed; could not look for the card (INF files missing?)."};
+  Verdict verdict{};
+  Set(verdict, 1, "uninstall not confirmed; could not look for the card (INF files missing?).");
   if (counted && installer.CountCardDevices(after, &pending) == 0) {
     // A device whose removal waits for the restart is still listed until
     // then, and goes at the restart.
@@ -276,9 +311,9 @@ Verdict RunUninstallSequence(PortInstaller& installer, bool strict) {
       FormatInto(verdict.words, "uninstall incomplete; %lu %s of the card still present.",
                  static_cast<unsigned long>(left), Devices(left));
     } else if (before == 0) {
-      verdict = {0, "no card found; nothing to uninstall."};
+      Set(verdict, 0, "no card found; nothing to uninstall.");
     } else if (pending != 0 || installer.RemovalNeedsRestart()) {
-      verdict = {kRestartNeeded, "uninstalled; restart Windows to finish."};
+      Set(verdict, kRestartNeeded, "uninstalled; restart Windows to finish.");
     } else {
       verdict.status = 0;
       FormatInto(verdict.words, "uninstalled; %lu %s of the card removed.",
@@ -294,7 +329,7 @@ int RunProgram(int argc, const char* const argv[]) {
   if (RunsUnderWow64()) {
     Print(kBanner);
     Print(kWow64Refusal);
-    return strict ? EndStrictRun({1, "refused; this is the 32-bit program on 64-bit Windows."}) : 1;
+    return strict ? EndStrictRun(1, "refused; this is the 32-bit program on 64-bit Windows.") : 1;
   }
   Print(kBanner);
   // Held to the end of the run, pause included.
@@ -304,17 +339,17 @@ int RunProgram(int argc, const char* const argv[]) {
       break;
     case RunLock::Busy:
       Print(kBusyRefusal);
-      return strict ? EndStrictRun({kAnotherInstallation,
-                                    "refused; another qrvinst run has not finished."})
+      return strict ? EndStrictRun(kAnotherInstallation,
+                                   "refused; another qrvinst run has not finished.")
                     : 1;
     case RunLock::Refused: {
       char error[64];
       NameError(error, lock.Error());
       char line[sizeof kLockRefusal + sizeof error];
       if (FormatInto(line, kLockRefusal, error)) Print(line);
-      return strict ? EndStrictRun({kAnotherInstallation,
-                                    "refused; could not take the lock that keeps qrvinst runs "
-                                    "apart."})
+      return strict ? EndStrictRun(kAnotherInstallation,
+                                   "refused; could not take the lock that keeps qrvinst runs "
+                                   "apart.")
                     : 1;
     }
   }
@@ -322,13 +357,13 @@ int RunProgram(int argc, const char* const argv[]) {
   // would find.
   const bool settled = WaitForDeviceInstallations(Print, kInstallationsNotice);
   PortInstaller installer;
-  Verdict verdict{0, ""};
+  Verdict verdict{};
   switch (SelectMode(argc, argv)) {
     case Mode::Install:
       verdict = RunInstallSequence(installer, strict, settled);
       break;
     case Mode::Reassign:
-      verdict = RunReassignSequence(installer);
+      verdict = RunReassignSequence(installer, strict);
       break;
     case Mode::Uninstall:
       verdict = RunUninstallSequence(installer, strict);

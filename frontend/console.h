@@ -19,20 +19,22 @@ bool IsStrictRun(int argc, const char* const argv[]);
 // meaning in words.
 struct Verdict {
   int status;
-  char words[200];
+  char words[640];
 };
 
 // Each sequence prints its lines and tells how a strict run of it ends.
-// Only install and uninstall need to know whether the run is strict: a
-// strict install takes over the restart from Windows, and a strict
-// uninstall counts the card's devices before and after. Install also
+// Each needs to know whether the run is strict: a strict install or
+// reassign takes over the restart from Windows, and a strict uninstall
+// counts the card's devices before and after. Install also
 // learns whether Windows had finished installing devices when the run
 // began, and waits for it to finish what the install set off.
 Verdict RunInstallSequence(PortInstaller& installer, bool strict, bool settled);
 // Names the four child ports COM3 to COM6, one line each, then pauses. A
 // port that is not present counts as done on its line, but as not named in
-// the status.
-Verdict RunReassignSequence(PortInstaller& installer);
+// the status. A renamed port that answers to its new name only after
+// Windows restarts makes a plain run let Windows ask for the restart, and
+// a strict one say so in its status.
+Verdict RunReassignSequence(PortInstaller& installer, bool strict);
 // Removes the child ports, then the card's two functions; reports OK always.
 Verdict RunUninstallSequence(PortInstaller& installer, bool strict);
 
@@ -40,13 +42,16 @@ Verdict RunUninstallSequence(PortInstaller& installer, bool strict);
 // installations, set-up, one sequence, teardown. A plain run exits with 0,
 // except for the 32-bit program on 64-bit Windows, which refuses to run, and
 // a run that another one kept waiting too long, or that could not take the
-// lock that keeps runs apart, which changes nothing: these give 1. A strict run exits with a status that deployment tools read:
+// lock that keeps runs apart, which changes nothing: these give 1. A strict run exits with a status
+// that deployment tools read:
 //   install     0 installed; 3010 installed, restart needed; otherwise the
 //               Windows error code of the failed function, with 1603 in
 //               place of a code that would read as success
-//   reassign    0 all four ports named; otherwise one bit per port that was
-//               not named, failed or not present: MSR 1, VFD 2, Touch
-//               Screen 4, Serial Port C 8
+//   reassign    0 all four ports named, and answering to their names;
+//               3010 named, but some answer to them only after a restart
+//               of Windows; otherwise one bit per port that was not named,
+//               failed or not present: MSR 1, VFD 2, Touch Screen 4,
+//               Serial Port C 8
 //   uninstall   0 none of the card's devices left (or none there); 3010
 //               when those left go at the restart; else 1
 //   WOW64       1, as a plain run

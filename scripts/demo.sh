@@ -3,7 +3,8 @@
 # whose ports Windows named COM7 to COM10, and an onboard COM1. Installs the
 # tools it needs and builds the program, then installs the card's drivers,
 # names its ports and removes it again, showing the devices, and the COM
-# numbers that Windows' COM name database holds, before and after each step.
+# numbers that Windows' COM name database holds, before and after each step,
+# and what Windows answered when each renamed port was to restart.
 #
 # It runs qrvinst.exe on a 32-bit machine where this host can run 32-bit
 # Windows programs, and qrvinst64.exe on a 64-bit machine where it cannot
@@ -53,6 +54,21 @@ provision_onboard_port
 for child in 0 1 2 3; do name_port "$(card_child_id "$child")" "COM$((child + 7))"; done
 claim_numbers 1 7 8 9 10
 
+# What Windows answered each renamed port's restart request in the last
+# run, from Wine's relay log of the two calls that make it.
+show_restarts() {
+  echo
+  echo "The restart of each renamed port, as Windows answered it:"
+  perl -ne 'BEGIN { @ports = ("MSR port", "VFD port", "Touch Screen port", "Serial Port C") }
+    if (/:Ret  setupapi\.(SetupDi\w+)\(\) retval=(\w+)/) {
+      my ($call, $result) = ($1, hex $2);
+      # Parameters that were taken are followed by the restart itself.
+      next if $call eq "SetupDiSetClassInstallParamsA" && $result;
+      printf "  %-18s %s returned %s: %s\n", shift(@ports) . ":", $call, $result ? "TRUE" : "FALSE",
+        $result ? "restarted, it answers to its new name" : "not restarted, the new name takes effect when Windows restarts";
+    }' "$E2E_DIR/$E2E_RUNS".*.stderr
+}
+
 # The numbers the COM name database holds, as port names.
 show_claimed() {
   local numbers
@@ -73,8 +89,14 @@ for args in "" r u; do
   echo "================================================================"
   echo "C:\\> $exe${args:+ $args}"
   echo
-  run_qrvinst $args
+  if [[ $args == r ]]; then
+    relay_only setupapi.SetupDiSetClassInstallParamsA setupapi.SetupDiCallClassInstaller
+    WINEDEBUG=+relay run_qrvinst $args
+  else
+    run_qrvinst $args
+  fi
   echo "(exit status $E2E_STATUS)"
+  [[ $args != r ]] || show_restarts
   echo
   echo "Devices afterwards:"
   echo

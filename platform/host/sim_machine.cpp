@@ -329,9 +329,10 @@ HANDLE CreateMutexExA(LPSECURITY_ATTRIBUTES attributes, LPCSTR name, DWORD flags
   }
   const bool exists = m.otherRun != sim::Machine::OtherRun::None;
   if (exists) {
-    const DWORD granted = m.otherRunSecurity == Security::Ours            ? MUTEX_ALL_ACCESS
-                          : m.otherRunSecurity == Security::SystemDefault ? SYNCHRONIZE | READ_CONTROL
-                                                                          : 0;
+    const DWORD granted = m.otherRunSecurity == Security::Ours ? MUTEX_ALL_ACCESS
+                          : m.otherRunSecurity == Security::SystemDefault
+                              ? SYNCHRONIZE | READ_CONTROL
+                              : 0;
     if ((access & ~granted) != 0) {
       Fail(ERROR_ACCESS_DENIED);
       return nullptr;
@@ -624,6 +625,57 @@ int SetupPromptReboot(HSPFILEQ fileQueue, HWND owner, BOOL scanOnly) {
   return SPFILEQ_REBOOT_RECOMMENDED;
 }
 
+// Only the parameters of a property change are modelled.
+BOOL SetupDiSetClassInstallParamsA(HDEVINFO set, PSP_DEVINFO_DATA record,
+                                   PSP_CLASSINSTALL_HEADER params, DWORD size) {
+  if (const auto fault =
+          Enter("SetupDiSetClassInstallParamsA",
+                {sim::SetName(set), sim::Pointer(record),
+                 params ? sim::Number(params->InstallFunction) : "NULL", sim::Number(size)})) {
+    return Fail(*fault);
+  }
+  if (!sim::RecordDevice(set, record)) return FALSE;
+  if (!params || params->cbSize != sizeof(SP_CLASSINSTALL_HEADER) ||
+      params->InstallFunction != DIF_PROPERTYCHANGE || size != sizeof(SP_PROPCHANGE_PARAMS)) {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+  M().classInstallParams[{reinterpret_cast<std::uintptr_t>(set) - sim::kSetBase,
+                          record->DevInst - 1}] = *reinterpret_cast<SP_PROPCHANGE_PARAMS*>(params);
+  return Succeed();
+}
+
+// A property change with DICS_PROPCHANGE stops the device and starts it
+// again, so that the change takes effect ("SP_PROPCHANGE_PARAMS"); a
+// device that cannot be stopped, being in use, is left as it is, and the
+// element's install parameters ask for the restart of Windows
+// (DI_NEEDRESTART, "DIF_PROPERTYCHANGE"). A started port reads its PortName.
+BOOL SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_DATA record) {
+  if (const auto fault = Enter("SetupDiCallClassInstaller",
+                               {sim::Number(function), sim::SetName(set), sim::Pointer(record)})) {
+    return Fail(*fault);
+  }
+  sim::Device* device = sim::RecordDevice(set, record);
+  if (!device) return FALSE;
+  const auto params = M().classInstallParams.find(
+      {reinterpret_cast<std::uintptr_t>(set) - sim::kSetBase, record->DevInst - 1});
+  if (function != DIF_PROPERTYCHANGE || params == M().classInstallParams.end() ||
+      params->second.StateChange != DICS_PROPCHANGE ||
+      (params->second.Scope != DICS_FLAG_GLOBAL &&
+       params->second.Scope != DICS_FLAG_CONFIGSPECIFIC)) {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+  if (!device->present) return Fail(ERROR_NO_SUCH_DEVINST);
+  if (sim::InUse(*device)) {
+    sim::InstallFlags(set, record) |= DI_NEEDRESTART;
+    return Succeed();
+  }
+  ++device->restarts;
+  const sim::RegValue* name =
+      M().FindValue(sim::DeviceParametersKey(device->instanceId), "PortName");
+  device->startedAs = name ? name->data : "";
+  return Succeed();
+}
+
 // Pending installations end while the caller waits, unless they outlast
 // any wait; a caller that does not wait (0) only learns whether any are.
 DWORD CMP_WaitNoPendingInstallEvents(DWORD timeout) {
@@ -645,8 +697,9 @@ DWORD CMP_WaitNoPendingInstallEvents(DWORD timeout) {
 // CR_NO_SUCH_DEVINST for one it does not. The configuration manager gives
 // its error as the result and leaves the last error alone.
 CONFIGRET CM_Get_DevNode_Status(PULONG status, PULONG problem, DEVINST device, ULONG flags) {
-  if (const auto fault = Enter("CM_Get_DevNode_Status", {sim::Pointer(status), sim::Pointer(problem),
-                                                         sim::Number(device), sim::Number(flags)})) {
+  if (const auto fault = Enter(
+          "CM_Get_DevNode_Status",
+          {sim::Pointer(status), sim::Pointer(problem), sim::Number(device), sim::Number(flags)})) {
     return *fault;
   }
   sim::Machine& m = M();
@@ -685,7 +738,8 @@ BOOL UpdateDriverForPlugAndPlayDevicesA(HWND parent, LPCSTR hardwareId, LPCSTR f
     if (!device.present || !sim::HasHardwareId(device, hardwareId)) continue;
     matched = true;
     if (inf->second.noDriverForThisWindows ||
-        (!force && (device.newerDriver || sim::Lower(device.driverInf) == sim::Lower(fullInfPath)))) {
+        (!force &&
+         (device.newerDriver || sim::Lower(device.driverInf) == sim::Lower(fullInfPath)))) {
       continue;
     }
     // A package whose publisher is not trusted asks the user first. With
@@ -784,9 +838,9 @@ LONG RegCloseKey(HKEY key) {
 BOOL ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR text, DWORD revision,
                                                           PSECURITY_DESCRIPTOR* descriptor,
                                                           PULONG size) {
-  if (const auto fault = Enter("ConvertStringSecurityDescriptorToSecurityDescriptorA",
-                               {sim::Text(text), sim::Number(revision), sim::Pointer(descriptor),
-                                sim::Pointer(size)})) {
+  if (const auto fault = Enter(
+          "ConvertStringSecurityDescriptorToSecurityDescriptorA",
+          {sim::Text(text), sim::Number(revision), sim::Pointer(descriptor), sim::Pointer(size)})) {
     return Fail(*fault);
   }
   if (!text || !descriptor || revision != SDDL_REVISION_1) return Fail(ERROR_INVALID_PARAMETER);

@@ -47,6 +47,11 @@ struct Device {
   // Its problem code; CM_PROB_WILL_BE_REMOVED while a removal waits for the
   // restart, when Windows still lists it as present.
   DWORD problem = 0;
+  // How often it was stopped and started again, and the PortName it read
+  // when it last started: the name a port answers to. Empty until it was
+  // restarted here; a port that never was answers to the name it had.
+  int restarts = 0;
+  std::string startedAs;
   // The device it was enumerated by, if any. Removing a parent takes its
   // children off the present list without uninstalling them: their keys
   // stay behind, and they can no longer be removed.
@@ -167,6 +172,8 @@ class Machine {
   // and those of each set itself.
   std::map<std::pair<std::size_t, std::size_t>, DWORD> installFlags;
   std::map<std::size_t, DWORD> setInstallFlags;
+  // The class install parameters of a set's elements, by set and device.
+  std::map<std::pair<std::size_t, std::size_t>, SP_PROPCHANGE_PARAMS> classInstallParams;
   // The dialogs a driver installation put up and the user answered.
   int driverDialogs = 0;
   std::map<std::size_t, std::string> openKeys;  // handle number -> key path

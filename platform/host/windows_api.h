@@ -75,6 +75,19 @@ struct SP_DEVINSTALL_PARAMS_A {
   char DriverPath[260];
 };
 using PSP_DEVINSTALL_PARAMS_A = SP_DEVINSTALL_PARAMS_A*;
+
+using DI_FUNCTION = UINT;
+struct SP_CLASSINSTALL_HEADER {
+  DWORD cbSize;
+  DI_FUNCTION InstallFunction;
+};
+using PSP_CLASSINSTALL_HEADER = SP_CLASSINSTALL_HEADER*;
+struct SP_PROPCHANGE_PARAMS {
+  SP_CLASSINSTALL_HEADER ClassInstallHeader;
+  DWORD StateChange;
+  DWORD Scope;
+  DWORD HwProfile;
+};
 using HSPFILEQ = void*;
 
 #define WINAPI
@@ -89,6 +102,9 @@ constexpr DWORD DIGCF_PRESENT = 0x00000002;
 constexpr DWORD SPDRP_DRIVER = 0x00000009;
 constexpr DWORD SPDRP_FRIENDLYNAME = 0x0000000C;
 constexpr DWORD DICS_FLAG_GLOBAL = 0x00000001;
+constexpr DWORD DICS_FLAG_CONFIGSPECIFIC = 0x00000002;
+constexpr DWORD DICS_PROPCHANGE = 0x00000003;
+constexpr DI_FUNCTION DIF_PROPERTYCHANGE = 0x00000012;
 constexpr DWORD DIREG_DEV = 0x00000001;
 constexpr DWORD INSTALLFLAG_FORCE = 0x00000001;
 constexpr DWORD INSTALLFLAG_READONLY = 0x00000002;
@@ -147,8 +163,8 @@ constexpr DWORD COMDB_MAX_PORTS_ARBITRATED = 4096;
 // buffer exactly is not terminated, and one longer than the buffer fills it
 // and gives -1 ("_snprintf, _snprintf_l, _snwprintf, _snwprintf_l").
 template <typename... Args>
-int _snprintf(char* buffer, std::size_t count, const char* format,  // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): msvcrt's own name
-              Args... args) {
+// NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): msvcrt's own name
+int _snprintf(char* buffer, std::size_t count, const char* format, Args... args) {
   const int length = std::snprintf(nullptr, 0, format, args...);
   if (length < 0) return -1;
   std::string text(static_cast<std::size_t>(length) + 1, '\0');
@@ -189,6 +205,9 @@ HKEY SetupDiOpenDevRegKey(HDEVINFO set, PSP_DEVINFO_DATA record, DWORD scope, DW
 BOOL SetupDiGetDeviceInstallParamsA(HDEVINFO set, PSP_DEVINFO_DATA record,
                                     PSP_DEVINSTALL_PARAMS_A params);
 int SetupPromptReboot(HSPFILEQ fileQueue, HWND owner, BOOL scanOnly);
+BOOL SetupDiSetClassInstallParamsA(HDEVINFO set, PSP_DEVINFO_DATA record,
+                                   PSP_CLASSINSTALL_HEADER params, DWORD size);
+BOOL SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_DATA record);
 // cfgmgr32's, which setupapi exports too
 DWORD CMP_WaitNoPendingInstallEvents(DWORD timeout);
 CONFIGRET CM_Get_DevNode_Status(PULONG status, PULONG problem, DEVINST device, ULONG flags);

@@ -36,6 +36,8 @@ enum Function {
   OpenDeviceKey,
   GetInstallParams,
   PromptReboot,
+  SetClassInstallParams,
+  CallClassInstaller,
   WaitNoPendingInstalls,
   GetDevNodeStatus,
   UpdateDriver,
@@ -68,6 +70,8 @@ constexpr Import kImports[FunctionCount] = {
     {"SetupDiOpenDevRegKey", Setupapi, false},
     {"SetupDiGetDeviceInstallParamsA", Setupapi, false},
     {"SetupPromptReboot", Setupapi, false},
+    {"SetupDiSetClassInstallParamsA", Setupapi, false},
+    {"SetupDiCallClassInstaller", Setupapi, false},
     // Waiting for Windows' own installations is a courtesy the program can
     // do without.
     {"CMP_WaitNoPendingInstallEvents", Setupapi, true},
@@ -233,14 +237,24 @@ INT WINAPI SetupPromptReboot(HSPFILEQ fileQueue, HWND owner, BOOL scanOnly) {
   return f != nullptr ? f(fileQueue, owner, scanOnly) : -1;
 }
 
+BOOL WINAPI SetupDiSetClassInstallParamsA(HDEVINFO set, PSP_DEVINFO_DATA record,
+                                          PSP_CLASSINSTALL_HEADER params, DWORD size) {
+  const auto f = Resolved<decltype(&SetupDiSetClassInstallParamsA)>(SetClassInstallParams);
+  return f != nullptr ? f(set, record, params, size) : FALSE;
+}
+
+BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_DATA record) {
+  const auto f = Resolved<decltype(&SetupDiCallClassInstaller)>(CallClassInstaller);
+  return f != nullptr ? f(function, set, record) : FALSE;
+}
+
 DWORD WINAPI CMP_WaitNoPendingInstallEvents(DWORD timeout) {
   const auto f = Resolved<decltype(&CMP_WaitNoPendingInstallEvents)>(WaitNoPendingInstalls);
   return f != nullptr ? f(timeout) : WAIT_FAILED;
 }
 
 // The configuration manager gives its error as the result.
-CONFIGRET WINAPI CM_Get_DevNode_Status(PULONG status, PULONG problem, DEVINST device,
-                                       ULONG flags) {
+CONFIGRET WINAPI CM_Get_DevNode_Status(PULONG status, PULONG problem, DEVINST device, ULONG flags) {
   const auto f = Resolved<decltype(&CM_Get_DevNode_Status)>(GetDevNodeStatus);
   return f != nullptr ? f(status, problem, device, flags) : CR_FAILURE;
 }

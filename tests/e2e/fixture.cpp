@@ -336,9 +336,8 @@ int Run(int argc, char* argv[]) {
 
 int HoldMutex(const char* name, const char* sddl, const char* releaseFile) {
   SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, FALSE};
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1,
-                                                            &attributes.lpSecurityDescriptor,
-                                                            nullptr)) {
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(
+          sddl, SDDL_REVISION_1, &attributes.lpSecurityDescriptor, nullptr)) {
     return Fail(std::string("reading the security descriptor ") + sddl, GetLastError());
   }
   const HANDLE mutex = CreateMutexA(&attributes, TRUE, name);

@@ -90,6 +90,7 @@
 #   relay_only <dll.Function>...    what WINEDEBUG=+relay logs from now on
 #   relayed_argument <function> <n> its n-th argument in each call of the
 #                                    last run
+#   exe_calls                        the exe's own calls in its last run
 #   e2e_fail <message>, e2e_log <message>
 
 set -Eeuo pipefail
@@ -582,6 +583,31 @@ expect_claimed() {
 # on logs its calls of these functions, and only these, to its stderr.
 relay_only() {
   _e2e_reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ /f /d "$(printf '%s;' "$@")"
+}
+
+# exe_calls: the calls made by the exe under test's own code in its last
+# run, one a line as Name(arguments) with a string's text in place of its
+# address: those of its process that return into its image (SizeOfImage
+# bytes from where the loader put it). The run needs
+# WINEDEBUG=+pid,+loaddll,+relay.
+exe_calls() {
+  perl -e '
+    my ($exe, $log) = @ARGV;
+    open my $file, "<:raw", $exe or die "$exe: $!";
+    read $file, my $headers, 4096;
+    my $size = unpack "V", substr($headers, unpack("V", substr($headers, 0x3c, 4)) + 24 + 56, 4);
+    my ($name, $pid, $base) = $exe =~ m{([^/]+)$};
+    open my $relay, "<", $log or die "$log: $!";
+    while (<$relay>) {
+      if (/^(\w+):\w+:trace:loaddll:build_module Loaded L".*\\\\\Q$name\E" at (\w+):/) {
+        ($pid, $base) = ($1, hex $2);
+      } elsif (defined $pid && /^\Q$pid\E:\w+:Call \w+\.(\w+\(.*\)) ret=(\w+)$/) {
+        my ($call, $return) = ($1, hex $2);
+        next if $return < $base || $return >= $base + $size;
+        $call =~ s/\b\w+ (L?")/$1/g;
+        print "$call\n";
+      }
+    }' "$E2E_QRVINST" "$E2E_DIR/$E2E_RUNS".*.stderr
 }
 
 # relayed_argument <function> <n>: the n-th argument (from 1) of each call

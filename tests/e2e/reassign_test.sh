@@ -3,8 +3,13 @@
 # COM6, in their PortName values and their friendly names, pauses three
 # seconds, and leaves the onboard port alone. The ports had COM7 to COM10,
 # which the COM name database held besides the onboard port's COM1: it then
-# holds COM1 and COM3 to COM6.
-# With an argument, a strict run:
+# holds COM1 and COM3 to COM6. Each renamed port is asked to restart, once
+# its name is written (Wine's relay log of the exe's calls shows it); Wine
+# cannot restart a device, so Windows is asked, once at the end, to
+# restart. A second run, strict, finds the names given and restarts nothing.
+# With an argument, a strict run, which says 3010 where a renamed port
+# could not be restarted, as under Wine:
+#   strict    the ports named COM7 to COM10: 3010
 #   conflict  the onboard port holds COM3 and the MSR port COM7: the MSR row
 #             fails, exit status 1, both keep their names and the database
 #             keeps both numbers
@@ -44,7 +49,8 @@ provision_card
 provision_onboard_port
 
 onboard=$(onboard_port_state)
-rows=$REASSIGNED_ALL args=(r /strict) status=0 verdict='all four ports reassigned.'
+rows=$REASSIGNED_ALL args=(r /strict) status=3010
+verdict='ports named; restart Windows so that they answer to their new names.'
 claimed=(1 7 8 9 10) after=(1 3 4 5 6)
 children=("$(named_port_state 0 COM3)" "$(named_port_state 1 COM4)" "$(named_port_state 2 COM5)"
   "$(named_port_state 3 COM6)")
@@ -61,10 +67,10 @@ gone() {
   done
 }
 case $case in
-  '' | comdb_closed | comdb_no_release | race_* | absent | none | other_card)
+  '' | strict | comdb_closed | comdb_no_release | race_* | absent | none | other_card)
     for child in 0 1 2 3; do name_port "$(card_child_id "$child")" "COM$((child + 7))"; done
     ;;&
-  '' | comdb_closed | comdb_no_release | race_*) ;;
+  '' | strict | comdb_closed | comdb_no_release | race_*) ;;
   absent)
     gone 1 3
     status=10 verdict='reassign failed: VFD, Serial Port C not present.' claimed=(1 7 9)
@@ -78,14 +84,16 @@ case $case in
     other='MF\ACME_DUALSERIAL_COM\5&99AA&0&CHILD0000'
     provision_device qrvports.inf "$other" 'MF\ACME_DUALSERIAL_COM'
     name_port "$other" COM3
-    claimed=(1 3 7 8 9 10) after=(1 3 4 5 6 7) status=1 verdict='reassign failed for MSR.'
+    claimed=(1 3 7 8 9 10) after=(1 3 4 5 6 7) status=1
+    verdict="reassign failed for MSR; COM3 is held by $other, plugged in."
     rows=${rows/MSR COM Port - \[ OK \] /MSR COM Port - [ FAILED ]}
     children[0]=$msr_keeps_com7
     ;;
   conflict)
     name_port "$ONBOARD_PORT_ID" COM3
     name_port "$(card_child_id 0)" COM7
-    claimed=(3 7) after=(3 4 5 6 7) status=1 verdict='reassign failed for MSR.'
+    claimed=(3 7) after=(3 4 5 6 7) status=1
+    verdict="reassign failed for MSR; COM3 is held by $ONBOARD_PORT_ID, plugged in."
     rows=${rows/MSR COM Port - \[ OK \] /MSR COM Port - [ FAILED ]}
     children[0]=$msr_keeps_com7
     onboard=$(onboard_port_state COM3)
@@ -98,7 +106,11 @@ case $case in
   *) e2e_fail "unknown case '$case'" ;;
 esac
 case $case in
-  '') args=(r extra) ;;
+  '')
+    args=(r extra) status=0
+    relay_only advapi32.RegSetValueExA setupapi.SetupDiSetClassInstallParamsA \
+      setupapi.SetupPromptReboot
+    ;;
   comdb_closed) use_msports "$E2E_COMDB_CLOSED_DLL" ;;&
   comdb_no_release) use_msports "$E2E_COMDB_NO_RELEASE_DLL" ;;&
   comdb_*) verdict+=' The COM name database was not updated.' after=("${claimed[@]}") ;;
@@ -148,7 +160,7 @@ ${second_lines}"
   awk -v measure="$measure" -v least="$least" 'BEGIN { exit !(measure >= least) }' ||
     e2e_fail "the second run took $took s and ended $lag s after the first: it did not wait"
 else
-  run_qrvinst "${args[@]}" > "$E2E_DIR/out"
+  WINEDEBUG=+pid,+loaddll,+relay run_qrvinst "${args[@]}" > "$E2E_DIR/out"
 fi
 elapsed=$((SECONDS - started))
 called=$WINEPREFIX/drive_c/windows/system32/msports.dll.called
@@ -156,6 +168,26 @@ called=$WINEPREFIX/drive_c/windows/system32/msports.dll.called
 expect_status "$status"
 expect_output "$E2E_DIR/out" "${BANNER}${rows}${status_line}"
 [[ $elapsed -ge 3 ]] || e2e_fail "the run took $elapsed s, not the three-second pause"
+
+# restart_requests: the last run's names written, restarts asked for and
+# prompts, in the order the exe made them, on one line.
+restart_requests() {
+  exe_calls | sed -n -e 's/^RegSetValueExA([^,]*,"PortName",.*/name/p' \
+    -e 's/^SetupDiSetClassInstallParamsA(.*/restart/p' -e 's/^SetupPromptReboot(.*/prompt/p' |
+    paste -sd ' '
+}
+if [[ -z $case ]]; then
+  requests=$(restart_requests)
+  [[ $requests == "name restart name restart name restart name restart prompt" ]] ||
+    e2e_fail "the exe wrote names, asked for restarts and prompted as '$requests'"
+  WINEDEBUG=+pid,+loaddll,+relay run_qrvinst r /strict > "$E2E_DIR/again"
+  expect_status 0
+  expect_output "$E2E_DIR/again" "${BANNER}${REASSIGNED_ALL}Exit status 0: all four ports already had their names.
+"
+  requests=$(restart_requests)
+  [[ $requests == "name name name name" ]] ||
+    e2e_fail "a second run, which changed no name, wrote names, asked for restarts and prompted as '$requests'"
+fi
 
 # Both the second run of race_uninstall and other_card's u remove the card.
 if [[ $case == other_card ]]; then

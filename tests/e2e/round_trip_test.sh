@@ -57,26 +57,7 @@ expect_output "$E2E_DIR/install" "${BANNER}Installing 7310-zz5 PCI Serial Port D
 "
 no_planted_loads "qrvinst"
 if [[ $case == planted_fallback ]]; then
-  # The calls made by the exe's own code, as Name(arguments) with a
-  # string's text in place of its address: those of its process that return
-  # into its image (SizeOfImage bytes from where the loader put it).
-  perl -e '
-    my ($exe, $log) = @ARGV;
-    open my $file, "<:raw", $exe or die "$exe: $!";
-    read $file, my $headers, 4096;
-    my $size = unpack "V", substr($headers, unpack("V", substr($headers, 0x3c, 4)) + 24 + 56, 4);
-    my ($name, $pid, $base) = $exe =~ m{([^/]+)$};
-    open my $relay, "<", $log or die "$log: $!";
-    while (<$relay>) {
-      if (/^(\w+):\w+:trace:loaddll:build_module Loaded L".*\\\\\Q$name\E" at (\w+):/) {
-        ($pid, $base) = ($1, hex $2);
-      } elsif (defined $pid && /^\Q$pid\E:\w+:Call \w+\.(\w+\(.*\)) ret=(\w+)$/) {
-        my ($call, $return) = ($1, hex $2);
-        next if $return < $base || $return >= $base + $size;
-        $call =~ s/\b\w+ (L?")/$1/g;
-        print "$call\n";
-      }
-    }' "$E2E_QRVINST" "$E2E_DIR/$E2E_RUNS.qrvinst.stderr" > "$E2E_DIR/loads"
+  exe_calls > "$E2E_DIR/loads"
   expect_output "$E2E_DIR/loads" 'SetDllDirectoryA("")
 LoadLibraryExA("C:\\windows\\system32\\setupapi.dll",00000000,00000008)
 LoadLibraryExA("C:\\windows\\system32\\newdev.dll",00000000,00000008)

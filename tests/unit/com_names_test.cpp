@@ -115,6 +115,22 @@ void MsrHoldsCom4096(sim::Machine& m) {
 
 void OnboardSharesCom7(sim::Machine& m) { card::NamePort(m, card::kOnboardPort, "COM7"); }
 
+// A USB serial adapter that is not plugged in, named COM<n> and claimed.
+template <int N>
+void UnpluggedHolds(sim::Machine& m) {
+  m.AddDevice(kUsbPort, "USB\\VID_067B&PID_2303", card::kPortsClass).present = false;
+  card::NamePort(m, kUsbPort, "COM" + std::to_string(N));
+  m.claimedComNumbers.insert(N);
+}
+// The card sat in slot 1 before: Windows keeps that card's VFD port.
+void LeftBehindHoldsCom4(sim::Machine& m) {
+  const std::string id = card::ChildId(VfdPort, '1');
+  m.AddDevice(id, card::kChildHardwareIds[VfdPort], card::kPortsClass).present = false;
+  card::NamePort(m, id, "COM4");
+  m.claimedComNumbers.insert(4);
+}
+void StaleClaim(sim::Machine& m) { m.claimedComNumbers.insert(3); }
+
 void DatabaseClosed(sim::Machine& m) { m.FailCall("ComDBOpen", 1, ERROR_ACCESS_DENIED); }
 void NoMsports(sim::Machine& m) { m.MakeDllUnavailable("msports.dll"); }
 void SecondClaimRefused(sim::Machine& m) { m.FailCall("ComDBClaimPort", 2, ERROR_CANTWRITE); }
@@ -135,9 +151,24 @@ TEST(ComNames, ReassignSkipsANameAnotherDeviceHolds) {
       {"named before", NamedBefore, "r", "0: all four ports already had their names.",
        "1 3 4 5 6 | COM3 COM4 COM5 COM6 COM1"},
       {"the onboard port holds COM3: the MSR port keeps COM7", OnboardHoldsCom3, "r",
-       "1: reassign failed for MSR.", "3 4 5 6 7 | COM7 COM4 COM5 COM6 COM3"},
+       "1: reassign failed for MSR; COM3 is held by ACPI\\PNP0501\\1, plugged in.",
+       "3 4 5 6 7 | COM7 COM4 COM5 COM6 COM3"},
       {"names are compared without case; look-alikes are other names", LookAlikes, "r",
-       "2: reassign failed for VFD.", "3 4 5 6 8 30 | COM3 COM8 COM5 COM6 COM30"},
+       "2: reassign failed for VFD; COM4 is held by " + kUsbPort + ", plugged in.",
+       "3 4 5 6 8 30 | COM3 COM8 COM5 COM6 COM30"},
+      // Windows keeps a device that is not plugged in, with its name and
+      // its claim: the name is still its, and so is the number.
+      {"an unplugged adapter holds COM3", UnpluggedHolds<3>, "r",
+       "1: reassign failed for MSR; COM3 is held by " + kUsbPort + ", not plugged in.",
+       "1 3 4 5 6 7 | COM7 COM4 COM5 COM6 COM1"},
+      {"the card's own port, left in another slot, holds COM4", LeftBehindHoldsCom4, "r",
+       "2: reassign failed for VFD; COM4 is held by " + card::ChildId(VfdPort, '1') +
+           ", not plugged in.",
+       "1 3 4 5 6 8 | COM3 COM8 COM5 COM6 COM1"},
+      {"an unplugged adapter shares COM8 with the VFD port", UnpluggedHolds<8>, "r",
+       "0: all four ports reassigned.", "1 3 4 5 6 8 | COM3 COM4 COM5 COM6 COM1"},
+      {"a stale claim of COM3, which no device holds", StaleClaim, "r",
+       "0: all four ports reassigned.", "1 3 4 5 6 | COM3 COM4 COM5 COM6 COM1"},
       {"the card's own ports trade names", OwnPortsSwapped, "r", "0: all four ports reassigned.",
        "1 3 4 5 6 | COM3 COM4 COM5 COM6 COM1"},
       {"a number another port still holds stays claimed", MsrSharesCom1, "r",
@@ -151,7 +182,76 @@ TEST(ComNames, UninstallGivesTheNumbersBack) {
        "0: uninstalled; 6 devices of the card removed.", "1 12 | - - - - COM1"},
       {"a number the onboard port also holds", OnboardSharesCom7, "u",
        "0: uninstalled; 6 devices of the card removed.", "1 7 | - - - - COM7"},
+      {"a number an unplugged adapter also holds", UnpluggedHolds<8>, "u",
+       "0: uninstalled; 6 devices of the card removed.", "1 8 | - - - - COM1"},
   });
+}
+
+// A port answers to a new name once it has restarted. Each renamed port is
+// restarted, as Device Manager does; one that cannot be, being in use, or
+// whose restart fails takes its name when Windows restarts: a plain run
+// then lets Windows ask once, at the end, a strict one says 3010. A port
+// that kept its name is left running.
+void MsrInUse(sim::Machine& m) { m.devices[3].inUse = true; }
+void FirstRestartFails(sim::Machine& m) {
+  m.FailCall("SetupDiCallClassInstaller", 1, ERROR_INVALID_PARAMETER);
+}
+void MsrInUseVfdWithoutKey(sim::Machine& m) {
+  MsrInUse(m);
+  m.registry.erase(sim::DeviceParametersKey(card::ChildId(VfdPort)));
+}
+
+TEST(ComNames, RenamedPortsAreRestartedToAnswerToTheirNames) {
+  const std::string later =
+      "3010: ports named; restart Windows so that they answer to their new names.";
+  const struct {
+    const char* what;
+    void (*arrange)(sim::Machine&);
+    std::string last;
+    std::string answers;  // what each port answers to: the name it read when restarted, "-" if not
+    bool restartNeeded;
+  } cases[] = {
+      {"all four restarted", AsInstalled, "0: all four ports reassigned.", "COM3 COM4 COM5 COM6",
+       false},
+      {"the MSR port in use", MsrInUse, later, "- COM4 COM5 COM6", true},
+      {"a restart that fails", FirstRestartFails, later, "- COM4 COM5 COM6", true},
+      {"named before", NamedBefore, "0: all four ports already had their names.", "- - - -", false},
+      {"a row that failed wins", MsrInUseVfdWithoutKey, "2: reassign failed for VFD.",
+       "- - COM5 COM6", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const bool strict : {false, true}) {
+      sim::Machine& m = card::MachineWithCard();
+      AfterInstall(m);
+      c.arrange(m);
+      std::vector<const char*> argv = {"qrvinst.exe", "r"};
+      if (strict) argv.push_back("/strict");
+      testing::internal::CaptureStdout();
+      const int status = RunProgram(static_cast<int>(argv.size()), argv.data());
+      const std::string output = testing::internal::GetCapturedStdout();
+      EXPECT_EQ(status, strict ? std::stoi(c.last) : 0);
+      if (strict) {
+        EXPECT_EQ(output.substr(output.rfind("Exit status")), "Exit status " + c.last + "\n");
+      }
+      std::string answers;
+      for (int child = 0; child < 4; ++child) {
+        const sim::Device& port = *m.FindDevice(card::ChildId(child));
+        answers += (child ? " " : "") + (port.startedAs.empty() ? "-" : port.startedAs);
+      }
+      EXPECT_EQ(answers, c.answers);
+      // The prompt comes at the end, after the pause; only the lock is let
+      // go after it.
+      const bool prompt = !strict && c.restartNeeded;
+      EXPECT_EQ(m.Calls("SetupPromptReboot").size(), prompt ? 1u : 0u);
+      if (prompt) {
+        auto last = m.journal.rbegin();
+        while (last->function == "ReleaseMutex" || last->function == "CloseHandle") ++last;
+        EXPECT_EQ(last->function, "SetupPromptReboot");
+        EXPECT_EQ((last + 1)->function, "Sleep");
+      }
+    }
+  }
 }
 
 // Each port's name is read once, in one walk before anything changes, and
@@ -264,7 +364,7 @@ TEST(ComNames, AnotherCardsPortIsLeftAlone) {
     return std::to_string(status) + output.substr(output.rfind(':'));
   };
 
-  EXPECT_EQ(run("r"), "1: reassign failed for MSR.\n");
+  EXPECT_EQ(run("r"), "1: reassign failed for MSR; COM3 is held by " + other + ", plugged in.\n");
   EXPECT_EQ(run("u"), "0: uninstalled; 6 devices of the card removed.\n");
   ASSERT_TRUE(m.FindDevice(other)->present);
   EXPECT_EQ(m.FindValue(sim::DeviceParametersKey(other), "PortName")->data, "COM3");

@@ -202,8 +202,7 @@ TEST(Strict, InstallGivesTheWindowsErrorOrTellsOfARestart) {
        // device's own: that row is done.
        {"installed before", Installed, 0, "Exit status 0: installed; drivers already current.\n"},
        {"a newer driver on the product function",
-        [](sim::Machine& m) { m.devices[1].newerDriver = true; }, 0,
-        "Exit status 0: installed.\n"},
+        [](sim::Machine& m) { m.devices[1].newerDriver = true; }, 0, "Exit status 0: installed.\n"},
        {"a restart does not hide a failure",
         [](sim::Machine& m) {
           m.restartIds.insert(card::kProductHardwareId);
@@ -234,7 +233,8 @@ TEST(Strict, InstallNeverWaitsOnADialog) {
   for (const bool strict : {false, true}) {
     sim::Machine& m = card::MachineWithCard();
     m.infs[card::ProductInf()].untrustedPublisher = true;
-    const Outcome run = RunWith(strict ? std::vector<const char*>{"/strict"} : std::vector<const char*>{});
+    const Outcome run =
+        RunWith(strict ? std::vector<const char*>{"/strict"} : std::vector<const char*>{});
     EXPECT_EQ(m.driverDialogs, strict ? 0 : 1);
     EXPECT_EQ(run.exitCode, strict ? 1459 : 0);
     EXPECT_EQ(run.output,
@@ -290,9 +290,8 @@ TEST(Strict, UninstallGivesOneWhenAnyOfTheCardIsLeft) {
         1, "Exit status 1: uninstall incomplete; 2 devices of the card still present.\n"},
        // The port, and the base function it hangs from, stay listed as
        // present until the restart removes them.
-       {"a port in use: removed at the restart",
-        [](sim::Machine& m) { m.devices[3].inUse = true; }, 3010,
-        "Exit status 3010: uninstalled; restart Windows to finish.\n"},
+       {"a port in use: removed at the restart", [](sim::Machine& m) { m.devices[3].inUse = true; },
+        3010, "Exit status 3010: uninstalled; restart Windows to finish.\n"},
        {"removed by a run before, the restart still to come",
         [](sim::Machine& m) {
           for (sim::Device& device : m.devices) device.problem = CM_PROB_WILL_BE_REMOVED;
@@ -354,8 +353,10 @@ const std::string kInstalled = "Installing 7310-zz5 PCI Serial Port Drivers -  [
 const std::string kUninstalled = "Uninstalling 7310-zz5 PCI Serial Port Drivers -  [ OK ] \n";
 // What a run may call before it holds the lock.
 const std::set<std::string> kLockCalls = {
-    "IsWow64Process", "ConvertStringSecurityDescriptorToSecurityDescriptorA", "CreateMutexExA",
-    "LocalFree",      "GetLastError",  "WaitForSingleObject", "ReleaseMutex", "CloseHandle"};
+    "IsWow64Process", "ConvertStringSecurityDescriptorToSecurityDescriptorA",
+    "CreateMutexExA", "LocalFree",
+    "GetLastError",   "WaitForSingleObject",
+    "ReleaseMutex",   "CloseHandle"};
 
 template <OtherRun Run>
 void Other(sim::Machine& m) {
@@ -393,49 +394,90 @@ TEST(RunGuard, WaitsForAnotherRunAndForWindowsInstallingDevices) {
                                  "Reassigning Touch Screen COM Port - [ OK ] \n"
                                  "Reassigning Serial Port C COM Port - [ OK ] \n";
   const std::vector<GuardCase> cases = {
-      {"nothing to wait for", AsIs, {"r", "/strict"}, 0,
+      {"nothing to wait for",
+       AsIs,
+       {"r", "/strict"},
+       0,
        reassigned + "Exit status 0: all four ports reassigned.\n"},
-      {"another run ends meanwhile", Other<OtherRun::EndsWhileWaited>, {"u", "/strict"}, 0,
+      {"another run ends meanwhile",
+       Other<OtherRun::EndsWhileWaited>,
+       {"u", "/strict"},
+       0,
        kWaitForRun + kUninstalled + "Exit status 0: uninstalled; 6 devices of the card removed.\n"},
-      {"another run outlasts the wait", Other<OtherRun::OutlastsAnyWait>, {"r"}, 1,
+      {"another run outlasts the wait",
+       Other<OtherRun::OutlastsAnyWait>,
+       {"r"},
+       1,
        kWaitForRun + kRefusal},
-      {"another run outlasts the wait, strict", Other<OtherRun::OutlastsAnyWait>, {"/strict"},
-       1618, kWaitForRun + kRefusal + "Exit status 1618: refused; another qrvinst run has not "
-                                      "finished.\n"},
-      {"a run that crashed left the mutex", Other<OtherRun::Crashed>, {"/strict"}, 0,
+      {"another run outlasts the wait, strict",
+       Other<OtherRun::OutlastsAnyWait>,
+       {"/strict"},
+       1618,
+       kWaitForRun + kRefusal +
+           "Exit status 1618: refused; another qrvinst run has not "
+           "finished.\n"},
+      {"a run that crashed left the mutex",
+       Other<OtherRun::Crashed>,
+       {"/strict"},
+       0,
        kInstalled + "Exit status 0: installed.\n"},
       // A run as SYSTEM made the mutex with that account's default security:
       // administrators may wait on it, no more.
       {"a run as SYSTEM ends meanwhile",
-       OtherWith<OtherRun::EndsWhileWaited, Security::SystemDefault>, {"r", "/strict"}, 0,
+       OtherWith<OtherRun::EndsWhileWaited, Security::SystemDefault>,
+       {"r", "/strict"},
+       0,
        kWaitForRun + reassigned + "Exit status 0: all four ports reassigned.\n"},
       {"a run as SYSTEM outlasts the wait",
-       OtherWith<OtherRun::OutlastsAnyWait, Security::SystemDefault>, {"r"}, 1,
+       OtherWith<OtherRun::OutlastsAnyWait, Security::SystemDefault>,
+       {"r"},
+       1,
        kWaitForRun + kRefusal},
       {"a mutex this run may not even wait on",
-       OtherWith<OtherRun::OutlastsAnyWait, Security::NoAccess>, {"u", "/strict"}, 1618,
+       OtherWith<OtherRun::OutlastsAnyWait, Security::NoAccess>,
+       {"u", "/strict"},
+       1618,
        LockRefusal("Windows error 5") + kLockRefusalStatus},
-      {"no mutex to be had", [](sim::Machine& m) { m.FailCall("CreateMutexExA", 1, 1450); },
-       {"r"}, 1, LockRefusal("Windows error 1450")},
+      {"no mutex to be had",
+       [](sim::Machine& m) { m.FailCall("CreateMutexExA", 1, 1450); },
+       {"r"},
+       1,
+       LockRefusal("Windows error 1450")},
       {"no advapi32 for the mutex's security",
-       [](sim::Machine& m) { m.MakeDllUnavailable("advapi32.dll"); }, {"r", "/strict"}, 1618,
+       [](sim::Machine& m) { m.MakeDllUnavailable("advapi32.dll"); },
+       {"r", "/strict"},
+       1618,
        LockRefusal("Windows error 126") + kLockRefusalStatus},
       {"a wait that fails",
        [](sim::Machine& m) {
          m.otherRun = OtherRun::OutlastsAnyWait;
          m.FailCall("WaitForSingleObject", 2, ERROR_INVALID_HANDLE);
        },
-       {"/strict"}, 1618, kWaitForRun + LockRefusal("Windows error 6") + kLockRefusalStatus},
-      {"installations end meanwhile", Installing<Pending::EndWhileWaited>, {"r", "/strict"}, 0,
+       {"/strict"},
+       1618,
+       kWaitForRun + LockRefusal("Windows error 6") + kLockRefusalStatus},
+      {"installations end meanwhile",
+       Installing<Pending::EndWhileWaited>,
+       {"r", "/strict"},
+       0,
        kWaitForInstalls + reassigned + "Exit status 0: all four ports reassigned.\n"},
-      {"installations outlast the wait", Installing<Pending::OutlastAnyWait>, {"/strict"}, 0,
-       kWaitForInstalls + kInstalled + "Exit status 0: installed; Windows was still installing "
-                                       "devices.\n"},
-      {"the install sets off more", InstallSetsOffMore, {"/strict"}, 0,
+      {"installations outlast the wait",
+       Installing<Pending::OutlastAnyWait>,
+       {"/strict"},
+       0,
+       kWaitForInstalls + kInstalled +
+           "Exit status 0: installed; Windows was still installing "
+           "devices.\n"},
+      {"the install sets off more",
+       InstallSetsOffMore,
+       {"/strict"},
+       0,
        kInstalled + "Exit status 0: installed; Windows was still installing devices.\n"},
       {"no way to ask Windows",
        [](sim::Machine& m) { m.MakeFunctionUnavailable("CMP_WaitNoPendingInstallEvents"); },
-       {"/strict"}, 0, kInstalled + "Exit status 0: installed.\n"},
+       {"/strict"},
+       0,
+       kInstalled + "Exit status 0: installed.\n"},
   };
   for (const GuardCase& c : cases) {
     SCOPED_TRACE(c.what);
@@ -450,8 +492,7 @@ TEST(RunGuard, WaitsForAnotherRunAndForWindowsInstallingDevices) {
     EXPECT_TRUE(m.securityDescriptors.empty());
     // A mutex that a run makes has the program's own security.
     const bool refused = run.output.find("Nothing was changed.") != std::string::npos;
-    EXPECT_EQ(m.createdMutexSecurity,
-              otherRun || refused ? "" : "D:P(A;;GA;;;SY)(A;;GA;;;BA)");
+    EXPECT_EQ(m.createdMutexSecurity, otherRun || refused ? "" : "D:P(A;;GA;;;SY)(A;;GA;;;BA)");
     // Nothing is looked at or changed before the run holds the lock, and a
     // refused run looks at nothing at all.
     std::size_t locked = 0;
