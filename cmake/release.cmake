@@ -32,8 +32,9 @@ add_custom_command(
   OUTPUT ${guide}
   COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tools/make_guide.py
           --version ${PROJECT_VERSION} --texts ${CMAKE_SOURCE_DIR}/frontend/console.cpp
-          ${CMAKE_SOURCE_DIR}/docs/guide.md ${CMAKE_SOURCE_DIR}/docs/deploying.md ${guide}
+          --texts ${CMAKE_SOURCE_DIR}/frontend/verdicts.cpp ${CMAKE_SOURCE_DIR}/docs/guide.md ${CMAKE_SOURCE_DIR}/docs/deploying.md ${guide}
   DEPENDS tools/make_guide.py docs/guide.md docs/deploying.md frontend/console.cpp
+          frontend/verdicts.cpp
   COMMENT "Writing README.txt from docs/guide.md and docs/deploying.md"
   VERBATIM)
 add_custom_command(

@@ -7,6 +7,7 @@
 #include "engine/fixed_text.h"
 #include "engine/port_installer.h"
 #include "frontend/run_guard.h"
+#include "frontend/verdicts.h"
 #include "platform/platform.h"
 
 namespace {
@@ -45,17 +46,6 @@ constexpr ReassignRow kReassignRows[] = {
     {"Reassigning Serial Port C COM Port - ", "COM6", SerialPortC, "Serial Port C"},
 };
 
-// Exit statuses that deployment tools know by number: success with a
-// restart needed or already begun, success (ERROR_INSTALL_SUCCESS), and the
-// generic installation failure.
-constexpr int kRestartNeeded = static_cast<int>(ERROR_SUCCESS_REBOOT_REQUIRED);
-constexpr int kRestartBegun = static_cast<int>(ERROR_SUCCESS_REBOOT_INITIATED);
-constexpr int kInstallSuccess = 1707;
-constexpr int kInstallFailure = static_cast<int>(ERROR_INSTALL_FAILURE);
-// Windows Installer's "another installation is in progress", which
-// deployment tools retry.
-constexpr int kAnotherInstallation = static_cast<int>(ERROR_INSTALL_ALREADY_RUNNING);
-
 // Every text is written verbatim and flushed at once, so that a step's
 // prompt stands on the screen while the step runs, even through a pipe.
 // A console that cannot be written to changes nothing about the run: the
@@ -72,53 +62,6 @@ bool RunsUnderWow64() {
   return IsWow64Process(GetCurrentProcess(), &wow64) == TRUE && wow64 == TRUE;
 }
 
-// The status of a failed installation: the Windows error code, unless a
-// deployment tool would read that code as success; such a failure gives
-// 1603 instead. (No code at all never gets here: the installer reports a
-// failure without one as 1.)
-int InstallFailureStatus(int error) {
-  switch (error) {
-    case kRestartNeeded:
-    case kRestartBegun:
-    case kInstallSuccess:
-      return kInstallFailure;
-    default:
-      return error;
-  }
-}
-
-// Names a Windows error code as Windows gave it: "Windows error 5", the
-// setup API's own codes, which have the top bit set, in hex; or says that
-// there was none.
-void NameError(char (&text)[64], DWORD error) {
-  if (error == ERROR_SUCCESS) {
-    FormatInto(text, "%s", "Windows gave no error code");
-  } else {
-    FormatInto(text, (error & 0x80000000U) != 0 ? "Windows error 0x%08X" : "Windows error %u",
-               static_cast<unsigned>(error));
-  }
-}
-
-const char* Devices(DWORD count) { return count == 1 ? "device" : "devices"; }
-
-// A strict run also tells when the COM port database is no longer true.
-void NoteComDatabase(const PortInstaller& installer, Verdict& verdict) {
-  if (installer.ComDatabaseMissed()) {
-    AppendTo(verdict.words, " The COM name database was not updated.");
-  }
-}
-
-// A strict install tells when Windows was still installing devices as it
-// ended: the child ports may not all be there yet.
-void NoteInstallations(bool settled, Verdict& verdict) {
-  const std::size_t length = std::strlen(verdict.words);
-  if (settled || length == 0 || verdict.words[length - 1] != '.') return;
-  verdict.words[length - 1] = '\0';
-  if (!AppendTo(verdict.words, "; Windows was still installing devices.")) {
-    verdict.words[length - 1] = '.';
-  }
-}
-
 // The last line of a strict run; gives its status. The line has room for
 // the words of any verdict after the longest status (32 bytes hold the
 // status, its words' lead-in and the line feed).
@@ -126,13 +69,6 @@ int EndStrictRun(const Verdict& verdict) {
   char line[32 + sizeof verdict.words];
   if (FormatInto(line, "Exit status %d: %s\n", verdict.status, verdict.words)) Print(line);
   return verdict.status;
-}
-
-// Gives a verdict its status and words. (Written as a Verdict literal, each
-// would keep a copy of the whole words buffer in the exe.)
-void Set(Verdict& verdict, int status, const char* words) {
-  verdict.status = status;
-  FormatInto(verdict.words, "%s", words);
 }
 
 int EndStrictRun(int status, const char* words) {
@@ -181,81 +117,37 @@ Verdict RunInstallSequence(PortInstaller& installer, bool strict, bool settled) 
   // A plain run lets Windows ask for the restart, once, at the end; a
   // strict one leaves it to the deployment tool.
   if (restart != FALSE && !strict) SetupPromptReboot(nullptr, nullptr, FALSE);
-  Verdict verdict{};
-  Set(verdict, 0, "installed.");
-  if (result == 0 && restart != FALSE) {
-    Set(verdict, kRestartNeeded, "installed; restart Windows to finish.");
-  } else if (result == 0 && installer.DriversAlreadyCurrent()) {
-    Set(verdict, 0, "installed; drivers already current.");
-  } else if (result != 0) {
-    verdict.status = InstallFailureStatus(result);
-    char error[64];
-    NameError(error, installer.LastInstallFault() == PortInstaller::InstallFault::NoErrorCode
-                         ? ERROR_SUCCESS
-                         : static_cast<DWORD>(result));
-    const char* why = "";
-    switch (installer.LastInstallFault()) {
-      case PortInstaller::InstallFault::WindowsDirectoryLong:
-        FormatInto(error, "%s", "the path of the Windows folder is too long");
-        break;
-      case PortInstaller::InstallFault::NoDriverInInf:
-        why = "; an INF file has no driver for the card's device on this Windows";
-        break;
-      default:
-        if (result == static_cast<int>(ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION)) {
-          why =
-              "; the driver package needs a dialog, usually because its publisher is not "
-              "trusted on this machine";
-        }
-        break;
-    }
-    FormatInto(verdict.words, "install failed, %s%s.", error, why);
-  }
-  NoteInstallations(settled, verdict);
-  return verdict;
-}
-
-// Appends a row's name to a list of them, "MSR, VFD".
-void ListRow(char (&list)[64], const ReassignRow& row) {
-  if (list[0] != '\0') AppendTo(list, ", ");
-  AppendTo(list, row.name);
+  return InstallVerdict({result, restart != FALSE, installer.DriversAlreadyCurrent(),
+                         installer.LastInstallFault(), settled});
 }
 
 Verdict RunReassignSequence(PortInstaller& installer, bool strict) {
-  Verdict verdict{};
-  Set(verdict, 0, "all four ports reassigned.");
   // The rows that failed, and those whose port is not present: the plain
-  // run reads those as done, a strict one as not named. The four names fit
-  // either list with room to spare. Of a row that failed because another
-  // device holds its name, the words name that device.
-  char failed[64] = "";
-  char absent[64] = "";
-  char holders[4 * (40 + PortInstaller::kInstanceIdSize)] = "";
-  DWORD renamed = 0;
-  DWORD notRestarted = 0;
+  // run reads those as done, a strict one as not named.
+  ReassignFacts facts{};
   installer.OpenComDatabase();
   for (const ReassignRow& row : kReassignRows) {
     Print(row.prompt);
     PortInstaller::ChildPorts ports{};
     const int result = installer.ReassignChildPort(row.child, row.portName, &ports);
-    renamed += ports.renamed;
-    notRestarted += ports.notRestarted;
+    facts.renamed += ports.renamed;
+    facts.notRestarted += ports.notRestarted;
     if (result != 0) {
       Print("[ FAILED ]\n");
-      ListRow(failed, row);
-      verdict.status |= 1 << row.child;
-      char holder[sizeof holders];
+      ListRow(facts.failed, row.name);
+      facts.notNamed |= 1 << row.child;
+      char holder[sizeof facts.holders];
       if (ports.holder[0] != '\0' &&
           FormatInto(holder, "; %s is held by %s, %s", row.portName, ports.holder,
                      ports.holderPlugged ? "plugged in" : "not plugged in")) {
-        AppendTo(holders, holder);
+        AppendTo(facts.holders, holder);
       }
       continue;
     }
     Print("[ OK ] \n");
     if (ports.found == 0) {
-      ListRow(absent, row);
-      verdict.status |= 1 << row.child;
+      ListRow(facts.absent, row.name);
+      facts.notNamed |= 1 << row.child;
     }
   }
   // Not held through the pause: other installers wait for it.
@@ -264,23 +156,9 @@ Verdict RunReassignSequence(PortInstaller& installer, bool strict) {
   // A port that could not be restarted answers to its new name once
   // Windows restarts: a plain run lets Windows ask for that, once, at the
   // end; a strict one leaves it to the deployment tool.
-  if (notRestarted != 0 && !strict) SetupPromptReboot(nullptr, nullptr, FALSE);
-  if (verdict.status == 0 && renamed == 0) {
-    Set(verdict, 0, "all four ports already had their names.");
-  } else if (verdict.status == 0 && notRestarted != 0) {
-    Set(verdict, kRestartNeeded,
-        "ports named; restart Windows so that they answer to their new names.");
-  } else if (failed[0] == '\0' && verdict.status == (1 << ChildPortCount) - 1) {
-    Set(verdict, verdict.status, "no port of the card is present; nothing was named.");
-  } else if (failed[0] != '\0' && absent[0] != '\0') {
-    FormatInto(verdict.words, "reassign failed for %s; %s not present%s.", failed, absent, holders);
-  } else if (failed[0] != '\0') {
-    FormatInto(verdict.words, "reassign failed for %s%s.", failed, holders);
-  } else if (absent[0] != '\0') {
-    FormatInto(verdict.words, "reassign failed: %s not present.", absent);
-  }
-  NoteComDatabase(installer, verdict);
-  return verdict;
+  if (facts.notRestarted != 0 && !strict) SetupPromptReboot(nullptr, nullptr, FALSE);
+  facts.comDatabaseMissed = installer.ComDatabaseMissed();
+  return ReassignVerdict(facts);
 }
 
 Verdict RunUninstallSequence(PortInstaller& installer, bool strict) {
@@ -299,29 +177,10 @@ Verdict RunUninstallSequence(PortInstaller& installer, bool strict) {
   // line tells whether it did.
   Print(installer.RemoveParentDevices() == 0 ? " [ OK ]\n" : " [ OK ] \n");
 
-  DWORD after = 0;
-  DWORD pending = 0;
-  Verdict verdict{};
-  Set(verdict, 1, "uninstall not confirmed; could not look for the card (INF files missing?).");
-  if (counted && installer.CountCardDevices(after, &pending) == 0) {
-    // A device whose removal waits for the restart is still listed until
-    // then, and goes at the restart.
-    const DWORD left = after - pending;
-    if (left != 0) {
-      FormatInto(verdict.words, "uninstall incomplete; %lu %s of the card still present.",
-                 static_cast<unsigned long>(left), Devices(left));
-    } else if (before == 0) {
-      Set(verdict, 0, "no card found; nothing to uninstall.");
-    } else if (pending != 0 || installer.RemovalNeedsRestart()) {
-      Set(verdict, kRestartNeeded, "uninstalled; restart Windows to finish.");
-    } else {
-      verdict.status = 0;
-      FormatInto(verdict.words, "uninstalled; %lu %s of the card removed.",
-                 static_cast<unsigned long>(before), Devices(before));
-    }
-  }
-  NoteComDatabase(installer, verdict);
-  return verdict;
+  UninstallFacts facts{counted, before, 0, 0, installer.RemovalNeedsRestart(), false};
+  facts.counted = counted && installer.CountCardDevices(facts.after, &facts.pending) == 0;
+  facts.comDatabaseMissed = installer.ComDatabaseMissed();
+  return UninstallVerdict(facts);
 }
 
 int RunProgram(int argc, const char* const argv[]) {

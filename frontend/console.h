@@ -2,7 +2,7 @@
 // sequence of each mode.
 #pragma once
 
-class PortInstaller;
+#include "frontend/verdicts.h"
 
 enum class Mode { Install, Reassign, Uninstall };
 
@@ -14,13 +14,6 @@ Mode SelectMode(int argc, const char* const argv[]);
 // what a plain run prints, then a line giving its exit status in words, and
 // exits with that status; see RunProgram.
 bool IsStrictRun(int argc, const char* const argv[]);
-
-// How a strict run ends: its exit status and, for the last line, its
-// meaning in words.
-struct Verdict {
-  int status;
-  char words[640];
-};
 
 // Each sequence prints its lines and tells how a strict run of it ends.
 // Each needs to know whether the run is strict: a strict install or

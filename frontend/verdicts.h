@@ -1,0 +1,69 @@
+// How a run ends in the exit status that deployment tools read, and in the
+// words of its last line: each sequence gathers what happened, and these
+// functions alone decide what that means.
+#pragma once
+
+#include "engine/port_installer.h"
+#include "platform/platform.h"
+
+// A status and, for the last line of a strict run, its meaning in words.
+struct Verdict {
+  int status;
+  char words[640];
+};
+
+// Exit statuses that deployment tools know by number: success with a
+// restart needed, and Windows Installer's "another installation is in
+// progress", which they retry.
+constexpr int kRestartNeeded = static_cast<int>(ERROR_SUCCESS_REBOOT_REQUIRED);
+constexpr int kAnotherInstallation = static_cast<int>(ERROR_INSTALL_ALREADY_RUNNING);
+
+// Gives a verdict its status and words. (Written as a Verdict literal, each
+// would keep a copy of the whole words buffer in the exe.)
+void Set(Verdict& verdict, int status, const char* words);
+
+// Names a Windows error code as Windows gave it: "Windows error 5", the
+// setup API's own codes, which have the top bit set, in hex; or says that
+// there was none.
+void NameError(char (&text)[64], DWORD error);
+
+struct InstallFacts {
+  int result;  // InstallDrivers'
+  bool restartNeeded;
+  bool alreadyCurrent;
+  PortInstaller::InstallFault fault;
+  bool settled;  // Windows had no device installation pending at the end
+};
+// 0 installed; 3010 installed, restart needed; otherwise the Windows error
+// code of the failed function, with 1603 in place of a code that would
+// read as success.
+Verdict InstallVerdict(const InstallFacts& facts);
+
+struct ReassignFacts {
+  int notNamed;    // one bit per row that failed or found no port
+  char failed[64];  // "MSR, VFD": the rows that failed
+  char absent[64];  // the rows whose port is not present
+  // "; COM3 is held by <device>, plugged in" for each row whose name
+  // another device holds
+  char holders[4 * (40 + PortInstaller::kInstanceIdSize)];
+  DWORD renamed;
+  DWORD notRestarted;  // renamed ports that answer to their names only after a restart
+  bool comDatabaseMissed;
+};
+// Adds a row's name to one of the lists, "MSR, VFD".
+void ListRow(char (&list)[64], const char* name);
+// 0 all four named and answering to their names; 3010 named, some only
+// after a restart of Windows; otherwise the bits of the rows not named.
+Verdict ReassignVerdict(const ReassignFacts& facts);
+
+struct UninstallFacts {
+  bool counted;  // the card's devices could be looked for before and after
+  DWORD before;
+  DWORD after;
+  DWORD pending;  // of those after, the ones whose removal waits for the restart
+  bool removalNeedsRestart;
+  bool comDatabaseMissed;
+};
+// 0 none of the card's devices left (or none there); 3010 when those left
+// go at the restart; else 1.
+Verdict UninstallVerdict(const UninstallFacts& facts);
