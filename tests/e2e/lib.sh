@@ -99,6 +99,17 @@ case ${E2E_ARCH:-} in
     exit 1
     ;;
 esac
+# Every Wine program runs with the address space laid out as Wine's own
+# preloader would lay it out; Debian's Wine 8 has none. A kernel like this
+# host's places the heap of the 64-bit loader (linked at 0x7d000000)
+# anywhere in the 1 GiB above it; where the heap covers 0x7ffe0000, the
+# page Windows keeps its shared user data at, the program dies before it
+# runs ("err:virtual:virtual_alloc_first_teb wine: failed to map the shared
+# user data: c0000018"), and so reg.exe "failed with status 255", cmd.exe
+# could not start the kit's exe (9009, "Can't recognize"), or qrvfixture
+# reported no status. With setarch -R the heap stays next to the loader;
+# every process Wine starts inherits the setting.
+E2E_LOADER=(setarch -R "$E2E_WINE")
 # The 64-bit server serves prefixes of both kinds and runs on every host.
 E2E_WINESERVER=${QRV_WINESERVER:-/usr/lib/wine/wineserver64}
 export WINEARCH=$E2E_ARCH
@@ -202,6 +213,9 @@ _e2e_require() {
     fi
   done
   qrv_wine_runs "$E2E_WINE" || e2e_fail "Wine cannot run here: $QRV_WINE_REFUSAL"
+  local norandom
+  norandom=$(setarch -R true 2>&1) ||
+    e2e_fail "setarch -R cannot turn off address-space randomization here: $norandom"
   [[ -f $E2E_QRVINST ]] || e2e_fail "$E2E_QRVINST not found (build the $E2E_QRVINST_ARCH preset)"
   [[ -f $E2E_FIXTURE ]] || e2e_fail "qrvfixture.exe not found at $E2E_FIXTURE (build the $E2E_ARCH preset)"
   [[ -f $E2E_MSPORTS_DLL ]] ||
@@ -239,7 +253,7 @@ e2e_make_template() {
     rm -rf "$booting"
     # The prefix it leaves is the proof, not the loader's exit status.
     local status=0
-    WINEPREFIX=$booting timeout "$E2E_WINE_TIMEOUT" "$E2E_WINE" wineboot -i || status=$?
+    WINEPREFIX=$booting timeout "$E2E_WINE_TIMEOUT" "${E2E_LOADER[@]}" wineboot -i || status=$?
     [[ $status -ne 124 ]] || e2e_fail "wineboot -i did not finish within ${E2E_WINE_TIMEOUT} s"
     # Wait for the prefix's programs and wineserver to end: the registry is
     # written when the server exits.
@@ -307,7 +321,7 @@ _e2e_end() {
   set +e
   if [[ $status -ne 0 && -d ${WINEPREFIX:-}/drive_c && -f ${E2E_FIXTURE:-} ]]; then
     e2e_log "devices at the end of the test:"
-    timeout "$E2E_WINE_TIMEOUT" "$E2E_WINE" "$E2E_FIXTURE" table 2> /dev/null |
+    timeout "$E2E_WINE_TIMEOUT" "${E2E_LOADER[@]}" "$E2E_FIXTURE" table 2> /dev/null |
       perl -pe 's/\r\n\z/\n/' >&2
   fi
   [[ -n ${WINEPREFIX:-} ]] && _e2e_end_wineserver "$WINEPREFIX"
@@ -337,7 +351,7 @@ _e2e_wine() {
   shift
   E2E_RUNS=$((E2E_RUNS + 1))
   local raw=$E2E_DIR/$E2E_RUNS.$tag.stdout err=$E2E_DIR/$E2E_RUNS.$tag.stderr loader=0
-  timeout "$E2E_WINE_TIMEOUT" "$E2E_WINE" "$E2E_FIXTURE" "$@" > "$raw" 2> "$err" || loader=$?
+  timeout "$E2E_WINE_TIMEOUT" "${E2E_LOADER[@]}" "$E2E_FIXTURE" "$@" > "$raw" 2> "$err" || loader=$?
   [[ $loader -ne 124 ]] || e2e_fail "'qrvfixture $*' did not finish within ${E2E_WINE_TIMEOUT} s"
   E2E_STATUS=$(sed -n 's/^qrvfixture: exit status \([0-9]*\)\r\{0,1\}$/\1/p' "$err" | tail -n 1)
   [[ -n $E2E_STATUS ]] ||
