@@ -25,6 +25,9 @@
 //   qrvfixture run <program> [args...]
 //       Runs a Windows program with this process's standard handles, waits
 //       for it and takes its exit status for its own.
+//   qrvfixture desktop
+//       Makes sure the desktop has its process, prints "ready" and then
+//       holds the desktop until the process is ended (see Desktop below).
 //
 // Every command ends by writing "qrvfixture: exit status <n>" to stderr
 // just before the process exits: the status as Windows gave it, in full
@@ -327,6 +330,23 @@ int Run(int argc, char* argv[]) {
   return static_cast<int>(status);
 }
 
+// ---- desktop -------------------------------------------------------------
+
+// On Windows the desktop's process runs all the time. Wine starts it
+// (explorer.exe /desktop) for the first program that asks for the desktop
+// window, handing it that program's standard handles, and ends it about a
+// second after the last other thread on the desktop has left. Asking for
+// the window here has Wine start that process, with this program's handles,
+// for the desktop the later programs open; this thread then stays on that
+// desktop, so that the process lives as long as this one.
+int Desktop() {
+  if (!GetDesktopWindow()) return Fail("GetDesktopWindow", GetLastError());
+  std::printf("ready\n");
+  std::fflush(stdout);
+  Sleep(INFINITE);
+  return 0;
+}
+
 int Usage() {
   std::fprintf(stderr,
                "usage: qrvfixture create <inf-path> <instance-id> <hardware-id> [--no-params]\n"
@@ -334,7 +354,8 @@ int Usage() {
                "[--no-params]\n"
                "       qrvfixture show <instance-id>...\n"
                "       qrvfixture table\n"
-               "       qrvfixture run <program> [args...]\n");
+               "       qrvfixture run <program> [args...]\n"
+               "       qrvfixture desktop\n");
   return 2;
 }
 
@@ -358,6 +379,7 @@ int Dispatch(int argc, char* argv[]) {
   }
   if (command == "table" && argc == 2) return Table();
   if (command == "run" && argc >= 3) return Run(argc - 2, argv + 2);
+  if (command == "desktop" && argc == 2) return Desktop();
   return Usage();
 }
 
