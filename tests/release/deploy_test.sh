@@ -387,7 +387,8 @@ expect_states "${states[@]}" "$(onboard_port_state)"
 # ---- the log ---------------------------------------------------------------
 
 [[ -f $logs/qrvinst.log ]] || e2e_fail "there is no C:\\windows\\Logs\\Software\\qrvinst.log"
-[[ ! -e $logs/qrvdeploy.out ]] || e2e_fail "qrvdeploy.cmd left C:\\windows\\Logs\\Software\\qrvdeploy.out behind"
+left=$(cd "$logs" && find . -mindepth 1 -maxdepth 1 -name 'qrvdeploy*' -printf '%f ')
+[[ -z $left ]] || e2e_fail "qrvdeploy.cmd left its scratch output behind in C:\\windows\\Logs\\Software: $left"
 grep -qv $'\r$' "$logs/qrvinst.lo_" "$logs/qrvinst.log" && e2e_fail "the log has lines without CRLF ends"
 # Each run's header, its date and time in the machine's format, stands as
 # HEADER <command>; after it comes what the run showed. The log rolled over
