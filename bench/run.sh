@@ -184,7 +184,7 @@ run_once() {
   server_before=$(server_cpu_us)
   {
     TIMEFORMAT='%3R %3U %3S'
-    time timeout "$E2E_WINE_TIMEOUT" "$E2E_WINE" "$program" "${args[@]}" > "$OUT" 2> "$OUT.stderr" ||
+    time timeout "$E2E_WINE_TIMEOUT" "${E2E_LOADER[@]}" "$program" "${args[@]}" > "$OUT" 2> "$OUT.stderr" ||
       status=$?
   } 2> "$TIMING"
   server_after=$(server_cpu_us)

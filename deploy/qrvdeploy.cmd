@@ -40,8 +40,6 @@ setlocal EnableExtensions DisableDelayedExpansion
 set "here=%~dp0"
 set "logdir=%WINDIR%\Logs\Software"
 set "log=%logdir%\qrvinst.log"
-rem The output of the step being run, shown and logged once it has ended.
-set "out=%logdir%\qrvdeploy.out"
 
 set "command="%~f0""
 if not "%~1"=="" set "command="%~f0" %*"
@@ -61,12 +59,27 @@ if not defined exe goto other_processor
 
 rem Only the exact lower-case r and u choose a mode, as for the exes.
 set "mode=%~1"
-if "%mode%"=="r" goto run
-if "%mode%"=="u" goto run
+set "tries=0"
+if "%mode%"=="r" goto scratch
+if "%mode%"=="u" goto scratch
 if not "%mode%"=="" goto bad_argument
-
 if not exist "%here%inf\" goto no_inf
-del "%out%" 2>nul
+
+rem The output of the step being run, shown and logged once it has ended,
+rem goes to a scratch folder of this run's own in the log folder: mkdir
+rem fails where the name is taken, so that two runs at once (a deployment
+rem tool's and a technician's) never write, show or delete each other's.
+:scratch
+set /a tries+=1
+set "scratch=%logdir%\qrvdeploy.%RANDOM%"
+set "out=%scratch%\qrvdeploy.out"
+mkdir "%scratch%" 2>nul
+if not errorlevel 1 goto scratch_made
+if %tries% LSS 100 goto scratch
+goto no_scratch
+:scratch_made
+if not "%mode%"=="" goto run
+
 rem The whole tree: driver packages often keep their .sys and .cat files in
 rem subfolders that the INF files name.
 xcopy /y /q /s /e "%here%inf\*" "%WINDIR%\inf\" >"%out%" 2>&1
@@ -80,7 +93,7 @@ set "status=%ERRORLEVEL%"
 if not exist "%out%" goto no_output
 type "%out%"
 >>"%log%" type "%out%"
-del "%out%"
+rd /s /q "%scratch%"
 exit /b %status%
 
 :no_log
@@ -101,11 +114,13 @@ exit /b 1603
 
 :copy_failed
 >>"%log%" type "%out%"
-del "%out%"
+rd /s /q "%scratch%"
 call :say "qrvdeploy.cmd: could not copy the files of %here%inf into %WINDIR%\inf; nothing was run."
 exit /b 1603
 
 :no_output
+rd /s /q "%scratch%"
+:no_scratch
 call :say "qrvdeploy.cmd: could not write %out%; %exe% was not run."
 exit /b 1
 

@@ -29,6 +29,9 @@
 //       Creates and owns the named mutex with that security descriptor,
 //       prints "holding", and releases it once the file exists (at most
 //       60 s): another program's lock, made as it chose to make it.
+//   qrvfixture desktop
+//       Makes sure the desktop has its process, prints "ready" and then
+//       holds the desktop until the process is ended (see Desktop below).
 //
 // Every command ends by writing "qrvfixture: exit status <n>" to stderr
 // just before the process exits: the status as Windows gave it, in full
@@ -357,6 +360,23 @@ int HoldMutex(const char* name, const char* sddl, const char* releaseFile) {
   return 0;
 }
 
+// ---- desktop -------------------------------------------------------------
+
+// On Windows the desktop's process runs all the time. Wine starts it
+// (explorer.exe /desktop) for the first program that asks for the desktop
+// window, handing it that program's standard handles, and ends it about a
+// second after the last other thread on the desktop has left. Asking for
+// the window here has Wine start that process, with this program's handles,
+// for the desktop the later programs open; this thread then stays on that
+// desktop, so that the process lives as long as this one.
+int Desktop() {
+  if (!GetDesktopWindow()) return Fail("GetDesktopWindow", GetLastError());
+  std::printf("ready\n");
+  std::fflush(stdout);
+  Sleep(INFINITE);
+  return 0;
+}
+
 int Usage() {
   std::fprintf(stderr,
                "usage: qrvfixture create <inf-path> <instance-id> <hardware-id> [--no-params]\n"
@@ -365,7 +385,8 @@ int Usage() {
                "       qrvfixture show <instance-id>...\n"
                "       qrvfixture table\n"
                "       qrvfixture run <program> [args...]\n"
-               "       qrvfixture hold-mutex <name> <sddl> <release-file>\n");
+               "       qrvfixture hold-mutex <name> <sddl> <release-file>\n"
+               "       qrvfixture desktop\n");
   return 2;
 }
 
@@ -390,6 +411,7 @@ int Dispatch(int argc, char* argv[]) {
   if (command == "table" && argc == 2) return Table();
   if (command == "run" && argc >= 3) return Run(argc - 2, argv + 2);
   if (command == "hold-mutex" && argc == 5) return HoldMutex(argv[2], argv[3], argv[4]);
+  if (command == "desktop" && argc == 2) return Desktop();
   return Usage();
 }
 

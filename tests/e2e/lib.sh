@@ -40,7 +40,10 @@
 #   "
 #   expect_state "$(card_child_id 0)" "$(card_child_id 0) | present | ..."
 # The script passes by reaching its end; any helper that finds a mismatch
-# ends it with exit status 1 and says why. Wine's server is always ended;
+# ends it with exit status 1 and says why, on one line starting "FAIL:";
+# where a Wine program's status is the mismatch, that line ends with the
+# last lines the run printed to stderr, Wine's error messages included
+# (each run's stdout and stderr stay in the test's folder, numbered). Wine's server is always ended;
 # the test's folder (prefix, outputs) is removed when the test passed and
 # kept for inspection when it failed.
 #
@@ -106,10 +109,23 @@ case ${E2E_ARCH:-} in
     exit 1
     ;;
 esac
+# Every Wine program runs with the address space laid out as Wine's own
+# preloader would lay it out; Debian's Wine 8 has none. A kernel like this
+# host's places the heap of the 64-bit loader (linked at 0x7d000000)
+# anywhere in the 1 GiB above it; where the heap covers 0x7ffe0000, the
+# page Windows keeps its shared user data at, the program dies before it
+# runs ("err:virtual:virtual_alloc_first_teb wine: failed to map the shared
+# user data: c0000018"), and so reg.exe "failed with status 255", cmd.exe
+# could not start the kit's exe (9009, "Can't recognize"), or qrvfixture
+# reported no status. With setarch -R the heap stays next to the loader;
+# every process Wine starts inherits the setting.
+E2E_LOADER=(setarch -R "$E2E_WINE")
 # The 64-bit server serves prefixes of both kinds and runs on every host.
 E2E_WINESERVER=${QRV_WINESERVER:-/usr/lib/wine/wineserver64}
 export WINEARCH=$E2E_ARCH
-export WINEDEBUG=-all
+# Wine's error messages only: they go to each run's stderr file, where a
+# program that dies before it runs, or a failing helper, explains itself.
+export WINEDEBUG=-all,err+all
 # msports is the one of E2E_MSPORTS_DLL that e2e_begin puts in System32.
 export WINEDLLOVERRIDES="mscoree,mshtml=;msports=n"
 unset DISPLAY WAYLAND_DISPLAY
@@ -209,6 +225,9 @@ _e2e_require() {
     fi
   done
   qrv_wine_runs "$E2E_WINE" || e2e_fail "Wine cannot run here: $QRV_WINE_REFUSAL"
+  local norandom
+  norandom=$(setarch -R true 2>&1) ||
+    e2e_fail "setarch -R cannot turn off address-space randomization here: $norandom"
   [[ -f $E2E_QRVINST ]] || e2e_fail "$E2E_QRVINST not found (build the $E2E_QRVINST_ARCH preset)"
   [[ -f $E2E_FIXTURE ]] || e2e_fail "qrvfixture.exe not found at $E2E_FIXTURE (build the $E2E_ARCH preset)"
   [[ -f $E2E_MSPORTS_DLL ]] ||
@@ -246,7 +265,7 @@ e2e_make_template() {
     rm -rf "$booting"
     # The prefix it leaves is the proof, not the loader's exit status.
     local status=0
-    WINEPREFIX=$booting timeout "$E2E_WINE_TIMEOUT" "$E2E_WINE" wineboot -i || status=$?
+    WINEPREFIX=$booting timeout "$E2E_WINE_TIMEOUT" "${E2E_LOADER[@]}" wineboot -i || status=$?
     [[ $status -ne 124 ]] || e2e_fail "wineboot -i did not finish within ${E2E_WINE_TIMEOUT} s"
     # Wait for the prefix's programs and wineserver to end: the registry is
     # written when the server exits.
@@ -314,7 +333,7 @@ _e2e_end() {
   set +e
   if [[ $status -ne 0 && -d ${WINEPREFIX:-}/drive_c && -f ${E2E_FIXTURE:-} ]]; then
     e2e_log "devices at the end of the test:"
-    timeout "$E2E_WINE_TIMEOUT" "$E2E_WINE" "$E2E_FIXTURE" table 2> /dev/null |
+    timeout "$E2E_WINE_TIMEOUT" "${E2E_LOADER[@]}" "$E2E_FIXTURE" table 2> /dev/null |
       perl -pe 's/\r\n\z/\n/' >&2
   fi
   # Background runs end with the server; their own reports would only
@@ -348,11 +367,12 @@ _e2e_wine() {
   shift
   E2E_RUNS=$((E2E_RUNS + 1))
   local raw=$E2E_DIR/$E2E_RUNS.$tag.stdout err=$E2E_DIR/$E2E_RUNS.$tag.stderr loader=0
-  timeout "$E2E_WINE_TIMEOUT" "$E2E_WINE" "$E2E_FIXTURE" "$@" > "$raw" 2> "$err" || loader=$?
+  E2E_STDERR=$err
+  timeout "$E2E_WINE_TIMEOUT" "${E2E_LOADER[@]}" "$E2E_FIXTURE" "$@" > "$raw" 2> "$err" || loader=$?
   [[ $loader -ne 124 ]] || e2e_fail "'qrvfixture $*' did not finish within ${E2E_WINE_TIMEOUT} s"
   E2E_STATUS=$(sed -n 's/^qrvfixture: exit status \([0-9]*\)\r\{0,1\}$/\1/p' "$err" | tail -n 1)
   [[ -n $E2E_STATUS ]] ||
-    e2e_fail "'qrvfixture $*' reported no exit status (loader status $loader): $(tail -n 3 "$err")"
+    e2e_fail "'qrvfixture $*' reported no exit status (loader status $loader)$(_e2e_stderr)"
   perl -pe 's/\r\n\z/\n/' "$raw"
 }
 
@@ -417,23 +437,34 @@ await_pause() { await_output "$1" 'Serial Port C COM Port - '; }
 # finish_run <name>: waits for the background run; sets E2E_STATUS to
 # its exit status and E2E_ENDED to when it ended (seconds since the epoch).
 finish_run() {
-  wait "${E2E_BACKGROUND[$1]}" || e2e_fail "the run '$1' in the background failed"
+  E2E_STDERR=${E2E_RAW[$1]%.stdout}.stderr
+  wait "${E2E_BACKGROUND[$1]}" || e2e_fail "the run '$1' in the background failed$(_e2e_stderr)"
   # shellcheck disable=SC2034 # read by the callers
   read -r E2E_STATUS E2E_ENDED < "$E2E_DIR/$1.ended"
+}
+
+# _e2e_stderr: ": stderr: " and the last lines the last Wine run (E2E_STDERR)
+# printed to stderr, joined by " | ", leaving out qrvfixture's closing line;
+# nothing when it printed nothing else. Failure messages end with it.
+_e2e_stderr() {
+  local lines text
+  mapfile -t lines < <(sed '/^qrvfixture: exit status [0-9]*\r\{0,1\}$/d; s/\r$//' \
+    "$E2E_STDERR" 2> /dev/null | tail -n 5)
+  [[ ${#lines[@]} -gt 0 ]] || return 0
+  printf -v text '%s | ' "${lines[@]}"
+  printf ': stderr: %s' "${text% | }"
 }
 
 # Runs Wine's reg.exe and fails the test if it fails.
 _e2e_reg() {
   _e2e_wine reg run reg "$@" > /dev/null
-  [[ $E2E_STATUS -eq 0 ]] || e2e_fail "reg $* failed with status $E2E_STATUS"
+  [[ $E2E_STATUS -eq 0 ]] || e2e_fail "reg $* failed with status $E2E_STATUS$(_e2e_stderr)"
 }
 
 # Runs qrvfixture.exe and fails the test if it fails.
 _e2e_fixture() {
   _e2e_wine qrvfixture "$@"
-  if [[ $E2E_STATUS -ne 0 ]]; then
-    e2e_fail "qrvfixture $* failed with status $E2E_STATUS: $(< "$E2E_DIR/$E2E_RUNS.qrvfixture.stderr")"
-  fi
+  [[ $E2E_STATUS -eq 0 ]] || e2e_fail "qrvfixture $* failed with status $E2E_STATUS$(_e2e_stderr)"
 }
 
 # ---- provisioning ---------------------------------------------------------
@@ -624,7 +655,7 @@ relayed_argument() {
 
 # expect_status <n>: the exit status of the last program run.
 expect_status() {
-  [[ $E2E_STATUS -eq $1 ]] || e2e_fail "exit status $E2E_STATUS, expected $1"
+  [[ $E2E_STATUS -eq $1 ]] || e2e_fail "exit status $E2E_STATUS, expected $1$(_e2e_stderr)"
 }
 
 # expect_output <file> [expected]: the file holds exactly the expected text,

@@ -151,13 +151,24 @@ fi
 # ---- the machine ----------------------------------------------------------
 
 # On Windows the desktop's process runs all the time. Wine starts it, as
-# explorer.exe /desktop, for the first program that needs the desktop and
-# ends it two seconds after the last such program; started for
-# qrvinst64.exe, it would inherit the exe's output file, which
-# qrvdeploy.cmd then could not read. start.exe waiting for a long ping keeps
-# the desktop in use from here to the end, where the test ends Wine's
-# server and with it every program of the prefix.
-"$E2E_WINE" 'C:\windows\system32\start.exe' /wait /b ping -n 600 127.0.0.1 > /dev/null 2>&1 &
+# explorer.exe /desktop, for the first program that asks for the desktop
+# window, and ends it about a second after the last other thread has left
+# the desktop. Started for qrvinst64.exe, it would hold the exe's output
+# file, which the kit writes with 2>&1 and Wine hands on to the new
+# process: "type" then fails with "Sharing violation." (what Wine
+# printed when a start.exe waiting for a ping stood in here: that keeper
+# could still find the desktop closed under it when it had started
+# alongside the first program of the prefix). qrvfixture's desktop command
+# has the desktop's process started for itself, with its own handles,
+# before anything else runs, and stays on that desktop until the test ends
+# Wine's server and with it every program of the prefix.
+"${E2E_LOADER[@]}" "$E2E_FIXTURE" desktop > "$E2E_DIR/desktop" 2>&1 &
+waited=0
+until grep -q '^ready' "$E2E_DIR/desktop"; do
+  kill -0 $! 2> /dev/null && ((waited++ < 300)) ||
+    e2e_fail "qrvfixture desktop is not ready after $((waited / 10)) s: $(tail -n 3 "$E2E_DIR/desktop")"
+  sleep 0.1
+done
 provision_card
 provision_onboard_port
 # The card's INF files only in the package, where IT staff put them.
@@ -377,7 +388,8 @@ expect_states "${states[@]}" "$(onboard_port_state)"
 # ---- the log ---------------------------------------------------------------
 
 [[ -f $logs/qrvinst.log ]] || e2e_fail "there is no C:\\windows\\Logs\\Software\\qrvinst.log"
-[[ ! -e $logs/qrvdeploy.out ]] || e2e_fail "qrvdeploy.cmd left C:\\windows\\Logs\\Software\\qrvdeploy.out behind"
+left=$(cd "$logs" && find . -mindepth 1 -maxdepth 1 -name 'qrvdeploy*' -printf '%f ')
+[[ -z $left ]] || e2e_fail "qrvdeploy.cmd left its scratch output behind in C:\\windows\\Logs\\Software: $left"
 grep -qv $'\r$' "$logs/qrvinst.lo_" "$logs/qrvinst.log" && e2e_fail "the log has lines without CRLF ends"
 # Each run's header, its date and time in the machine's format, stands as
 # HEADER <command>; after it comes what the run showed. The log rolled over
