@@ -47,21 +47,26 @@ DWORD ComNumberOf(const char* name) {
   return number;
 }
 
-// Reads the COM number of the PortName value in an open key: 0 when there
-// is none, or the name is no COM number (one too long for "COM4096" is
-// none). False when the value could not be read.
-bool ComNumberIn(HKEY key, DWORD& number) {
-  number = 0;
-  char name[9] = "";  // "COM4096", its terminator, and room for one of our own
+// Reads the PortName value in an open key: an empty text when there is
+// none or it is no text, "(too long)" (or nothing, where that does not fit
+// either) for one that does not fit. False when
+// it could not be read.
+template <std::size_t N>
+bool PortNameIn(HKEY key, char (&name)[N]) {
+  name[0] = '\0';
   DWORD type = 0;
-  DWORD size = sizeof name - 1;
+  DWORD size = N - 1;  // room for a terminator of our own
   const LONG result =
       RegQueryValueExA(key, "PortName", nullptr, &type, reinterpret_cast<BYTE*>(name), &size);
-  if (result == ERROR_FILE_NOT_FOUND || result == ERROR_MORE_DATA) return true;
-  if (result != ERROR_SUCCESS) return false;
-  if (type != REG_SZ) return true;
+  if (result == ERROR_MORE_DATA) {
+    FormatInto(name, "%s", "(too long)");  // where that fits; no COM number either way
+    return true;
+  }
+  if (result != ERROR_SUCCESS || type != REG_SZ) {
+    name[0] = '\0';
+    return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND;
+  }
   name[size] = '\0';  // a text stored without its terminator
-  number = ComNumberOf(name);
   return true;
 }
 
@@ -206,22 +211,25 @@ int PortInstaller::InstallDrivers(BOOL* rebootRequired, bool interactive) {
 }
 
 // Whether the card has a device with the row's hardware ID and each such
-// device runs a driver: its driver key is set.
+// device runs a driver.
 bool PortInstaller::RowHasDriver(const HardwareIdRow& row) {
   HDEVINFO set = OpenClassSet(row.inf);
   bool found = false;
   for (DWORD index = 0; NextDevice(set, index); ++index) {
     if (!ReadInstanceId(set) || !IsInstanceOf(instanceId, row.hardwareId)) continue;
     found = true;
-    char key[64];  // "{class GUID}\nnnn" has 43 characters
-    if (SetupDiGetDeviceRegistryPropertyA(set, &deviceRecord, SPDRP_DRIVER, nullptr,
-                                          reinterpret_cast<BYTE*>(key), sizeof key,
-                                          nullptr) != TRUE &&
-        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-      return false;
-    }
+    if (!RunsDriver(set)) return false;
   }
   return found;
+}
+
+// Whether the device in deviceRecord runs a driver: its driver key is set.
+bool PortInstaller::RunsDriver(HDEVINFO set) {
+  char key[64];  // "{class GUID}\\nnnn" has 43 characters
+  return SetupDiGetDeviceRegistryPropertyA(set, &deviceRecord, SPDRP_DRIVER, nullptr,
+                                           reinterpret_cast<BYTE*>(key), sizeof key,
+                                           nullptr) == TRUE ||
+         GetLastError() == ERROR_INSUFFICIENT_BUFFER;
 }
 
 bool PortInstaller::NextDevice(HDEVINFO set, DWORD index) {
@@ -424,10 +432,46 @@ int PortInstaller::CountCardDevices(DWORD& count, DWORD* pending) {
   return result;
 }
 
-// Reads the COM number the device in deviceRecord holds from its hardware
-// key: 0 when it has none. False when its name could not be read.
-bool PortInstaller::ReadComNumber(HDEVINFO set, DWORD& number) {
-  number = 0;
+int PortInstaller::CheckFunction(InfFile inf, DeviceCheck& check) {
+  return CheckDevices(inf, nullptr, nullptr, check);
+}
+
+int PortInstaller::CheckChildPort(ChildPort child, const char* portName, DeviceCheck& check) {
+  return CheckDevices(PortsInf, &ChildPortTable[child], portName, check);
+}
+
+// Looks at the card's present devices of the INF's class, all of them or
+// the ports with a child's tag, in a fresh set, as CountCardDevices finds
+// them; reads and changes nothing else.
+int PortInstaller::CheckDevices(InfFile inf, const ChildPortRow* port, const char* portName,
+                                DeviceCheck& check) {
+  check = {};
+  HDEVINFO set = OpenClassSet(inf);
+  if (set == nullptr || set == INVALID_HANDLE_VALUE) return 1;
+  for (DWORD index = 0; NextDevice(set, index); ++index) {
+    if (!ReadInstanceId(set) || !(port != nullptr ? IsChildPort(port->tag) : IsCardDevice(inf))) {
+      continue;
+    }
+    ++check.present;
+    if (RunsDriver(set)) ++check.withDriver;
+    if (port == nullptr) continue;
+    char name[sizeof check.otherName];
+    if (!ReadPortName(set, name)) FormatInto(name, "%s", "(unreadable)");
+    // Windows compares device names without regard to case.
+    if (name[0] != '\0' && ComNumberOf(name) == ComNumberOf(portName)) {
+      ++check.named;
+    } else if (check.otherName[0] == '\0') {
+      FormatInto(check.otherName, "%s", name[0] != '\0' ? name : "(none)");
+    }
+  }
+  return 0;
+}
+
+// Reads the PortName the device in deviceRecord holds in its hardware key:
+// empty when it has none. False when its name could not be read.
+template <std::size_t N>
+bool PortInstaller::ReadPortName(HDEVINFO set, char (&name)[N]) {
+  name[0] = '\0';
   const HKEY key =
       SetupDiOpenDevRegKey(set, &deviceRecord, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_QUERY_VALUE);
   if (key == static_cast<HKEY>(INVALID_HANDLE_VALUE)) {
@@ -435,8 +479,17 @@ bool PortInstaller::ReadComNumber(HDEVINFO set, DWORD& number) {
     const DWORD error = GetLastError();
     return error == ERROR_KEY_DOES_NOT_EXIST || error == ERROR_FILE_NOT_FOUND;
   }
-  const bool read = ComNumberIn(key, number);
+  const bool read = PortNameIn(key, name);
   RegCloseKey(key);
+  return read;
+}
+
+// Reads the COM number the device in deviceRecord holds: 0 when it has
+// none, or its name is no COM number. False when its name could not be read.
+bool PortInstaller::ReadComNumber(HDEVINFO set, DWORD& number) {
+  char name[9];  // "COM4096", its terminator, and room for one of our own
+  const bool read = ReadPortName(set, name);
+  number = ComNumberOf(name);
   return read;
 }
 

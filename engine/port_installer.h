@@ -82,6 +82,22 @@ class PortInstaller {
   // lists such a device until then, and a second run leaves it alone.
   bool RemovalNeedsRestart() const { return removalNeedsRestart; }
 
+  // What a check found of the card's present devices of one kind, changing
+  // nothing: how many there are, how many of them run a driver, and, of
+  // ports, how many hold the name asked for, and the name of the first that
+  // does not: "(none)", "(unreadable)", "(too long)" or the name itself.
+  struct DeviceCheck {
+    DWORD present;
+    DWORD withDriver;
+    DWORD named;
+    char otherName[16];
+  };
+  // Of the card's product function (ProductInf) or base function (BaseInf),
+  // found by their device IDs; of a child port, found by its tag. 0 when the
+  // class could be searched, else 1.
+  int CheckFunction(InfFile inf, DeviceCheck& check);
+  int CheckChildPort(ChildPort child, const char* portName, DeviceCheck& check);
+
   // The COM port database is shared by the whole system: it is opened for
   // the naming or removal of the child ports and closed right after. 0 when
   // it was opened. Without it the ports are named and removed all the same.
@@ -123,6 +139,10 @@ class PortInstaller {
   bool RowHasDriver(const HardwareIdRow& row);
   int RemoveCardFunction(InfFile inf);
   bool ReadComNumber(HDEVINFO set, DWORD& number);
+  template <std::size_t N>
+  bool ReadPortName(HDEVINFO set, char (&name)[N]);
+  bool RunsDriver(HDEVINFO set);
+  int CheckDevices(InfFile inf, const ChildPortRow* port, const char* portName, DeviceCheck& check);
   void ReadPortNames();
   void ReadKeptPortNames();
   void DescribeHolder(DWORD number, ChildPorts& ports);

@@ -79,20 +79,24 @@ int EndStrictRun(int status, const char* words) {
 
 }  // namespace
 
-bool IsStrictRun(int argc, const char* const argv[]) {
-  static const char kSwitch[] = "/strict";
+// Whether any argument is the switch, in any letter case.
+bool HasSwitch(int argc, const char* const argv[], const char* lowerSwitch) {
   for (int i = 1; i < argc; ++i) {
     std::size_t n = 0;
-    while (kSwitch[n] != '\0' &&
-           std::tolower(static_cast<unsigned char>(argv[i][n])) == kSwitch[n]) {
+    while (lowerSwitch[n] != '\0' &&
+           std::tolower(static_cast<unsigned char>(argv[i][n])) == lowerSwitch[n]) {
       ++n;
     }
-    if (kSwitch[n] == '\0' && argv[i][n] == '\0') return true;
+    if (lowerSwitch[n] == '\0' && argv[i][n] == '\0') return true;
   }
   return false;
 }
 
+bool IsStrictRun(int argc, const char* const argv[]) { return HasSwitch(argc, argv, "/strict"); }
+
 Mode SelectMode(int argc, const char* const argv[]) {
+  // A caller that asks for a check gets one, whatever else it passed.
+  if (HasSwitch(argc, argv, "/check")) return Mode::Check;
   if (argc > 1) {
     if (std::strcmp(argv[1], "u") == 0) return Mode::Uninstall;
     if (std::strcmp(argv[1], "r") == 0) return Mode::Reassign;
@@ -183,14 +187,84 @@ Verdict RunUninstallSequence(PortInstaller& installer, bool strict) {
   return UninstallVerdict(facts);
 }
 
+namespace {
+
+// Prints what a check found of one kind of the card's devices, on the line
+// of its prompt, and notes in the facts what is not as it should be. A port
+// is to hold portName; a function has none.
+void PrintCheck(const char* prompt, const char* name, const char* portName, int bit, int searched,
+                const PortInstaller::DeviceCheck& found, CheckFacts& facts) {
+  char line[160];
+  char why[64] = "";  // what is not as it should be
+  if (searched != 0) {
+    FormatInto(line, "%s%s", prompt, "could not be looked for (INF files missing?)");
+    FormatInto(why, "%s could not be looked for", name);
+  } else if (found.present == 0) {
+    FormatInto(line, "%s%s", prompt, "not present");
+    FormatInto(why, "%s not present", name);
+  } else {
+    char count[24] = "";
+    if (found.present > 1) {
+      FormatInto(count, " (%lu devices)", static_cast<unsigned long>(found.present));
+    }
+    const bool driver = found.withDriver == found.present;
+    const bool named = portName == nullptr || found.named == found.present;
+    char portNameText[40] = "";
+    if (portName != nullptr)
+      FormatInto(portNameText, ", named %s", named ? portName : found.otherName);
+    FormatInto(line, "%spresent%s, %s%s", prompt, count, driver ? "driver installed" : "no driver",
+               portNameText);
+    if (!driver) {
+      FormatInto(why, "%s has no driver", name);
+    } else if (!named) {
+      FormatInto(why, "%s is not named %s", name, portName);
+    }
+  }
+  AppendTo(line, why[0] == '\0' ? " [ OK ]\n" : " [ FAILED ]\n");
+  Print(line);
+  if (why[0] == '\0') return;
+  facts.notSetUp |= bit;
+  if (facts.reasons[0] != '\0') AppendTo(facts.reasons, "; ");
+  AppendTo(facts.reasons, why);
+}
+
+}  // namespace
+
+Verdict RunCheckSequence(PortInstaller& installer) {
+  CheckFacts facts{};
+  PortInstaller::DeviceCheck found{};
+  int searched = installer.CheckFunction(ProductInf, found);
+  PrintCheck("Checking product function - ", "product function", nullptr, kProductFunctionBit,
+             searched, found, facts);
+  searched = installer.CheckFunction(BaseInf, found);
+  PrintCheck("Checking base function - ", "base function", nullptr, kBaseFunctionBit, searched,
+             found, facts);
+  for (const ReassignRow& row : kReassignRows) {
+    searched = installer.CheckChildPort(row.child, row.portName, found);
+    char prompt[48];
+    char name[24];
+    FormatInto(prompt, "Checking %s COM Port - ", row.name);
+    FormatInto(name, "%s port", row.name);
+    PrintCheck(prompt, name, row.portName, 1 << row.child, searched, found, facts);
+  }
+  return CheckVerdict(facts);
+}
+
 int RunProgram(int argc, const char* const argv[]) {
-  const bool strict = IsStrictRun(argc, argv);
+  const Mode mode = SelectMode(argc, argv);
+  // A check always tells its outcome by its status.
+  const bool strict = IsStrictRun(argc, argv) || mode == Mode::Check;
   if (RunsUnderWow64()) {
     Print(kBanner);
     Print(kWow64Refusal);
     return strict ? EndStrictRun(1, "refused; this is the 32-bit program on 64-bit Windows.") : 1;
   }
   Print(kBanner);
+  // A check only reads: it waits for no one, and it changes nothing.
+  if (mode == Mode::Check) {
+    PortInstaller installer;
+    return EndStrictRun(RunCheckSequence(installer));
+  }
   // Held to the end of the run, pause included.
   RunLock lock;
   switch (lock.Take(Print, kOtherRunNotice)) {
@@ -217,7 +291,9 @@ int RunProgram(int argc, const char* const argv[]) {
   const bool settled = WaitForDeviceInstallations(Print, kInstallationsNotice);
   PortInstaller installer;
   Verdict verdict{};
-  switch (SelectMode(argc, argv)) {
+  switch (mode) {
+    case Mode::Check:
+      break;
     case Mode::Install:
       verdict = RunInstallSequence(installer, strict, settled);
       break;

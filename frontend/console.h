@@ -4,10 +4,11 @@
 
 #include "frontend/verdicts.h"
 
-enum class Mode { Install, Reassign, Uninstall };
+enum class Mode { Install, Reassign, Uninstall, Check };
 
-// Only the first argument counts, and only the exact keys "u" and "r" choose
-// another mode than installing.
+// "/check", in any letter case and anywhere, chooses a check. Otherwise
+// only the first argument counts, and only the exact keys "u" and "r"
+// choose another mode than installing.
 Mode SelectMode(int argc, const char* const argv[]);
 
 // Whether any argument is "/strict", in any letter case. A strict run prints
@@ -30,6 +31,10 @@ Verdict RunInstallSequence(PortInstaller& installer, bool strict, bool settled);
 Verdict RunReassignSequence(PortInstaller& installer, bool strict);
 // Removes the child ports, then the card's two functions; reports OK always.
 Verdict RunUninstallSequence(PortInstaller& installer, bool strict);
+// Looks at the card's two functions and four ports, one line each, and
+// changes nothing: no driver update, no write, no removal, no restart, no
+// COM name database change and no prompt.
+Verdict RunCheckSequence(PortInstaller& installer);
 
 // The whole run: banner, one run at a time, Windows' pending device
 // installations, set-up, one sequence, teardown. A plain run exits with 0,

@@ -148,3 +148,13 @@ Verdict UninstallVerdict(const UninstallFacts& facts) {
   NoteComDatabase(facts.comDatabaseMissed, verdict);
   return verdict;
 }
+
+Verdict CheckVerdict(const CheckFacts& facts) {
+  Verdict verdict{};
+  Set(verdict, 0, "the card is set up.");
+  if (facts.notSetUp != 0) {
+    verdict.status = facts.notSetUp;
+    FormatInto(verdict.words, "the card is not set up: %s.", facts.reasons);
+  }
+  return verdict;
+}

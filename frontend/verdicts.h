@@ -67,3 +67,18 @@ struct UninstallFacts {
 // 0 none of the card's devices left (or none there); 3010 when those left
 // go at the restart; else 1.
 Verdict UninstallVerdict(const UninstallFacts& facts);
+
+// The bits of a check's status beyond those of the ports (MSR 1, VFD 2,
+// Touch Screen 4, Serial Port C 8): the product function and the base
+// function.
+constexpr int kProductFunctionBit = 1 << ChildPortCount;
+constexpr int kBaseFunctionBit = 2 << ChildPortCount;
+
+struct CheckFacts {
+  int notSetUp;       // one bit per kind of device that is not as it should be
+  char reasons[400];  // "MSR port is not named COM3; VFD port not present"
+};
+// 0 when the card is set up: both functions and the four ports present
+// with a driver, the ports named COM3 to COM6; otherwise the bits of what is
+// not.
+Verdict CheckVerdict(const CheckFacts& facts);

@@ -506,3 +506,107 @@ TEST(RunGuard, WaitsForAnotherRunAndForWindowsInstallingDevices) {
 }
 
 }  // namespace
+
+namespace {
+
+// A check looks at the card's two functions and four ports and changes
+// nothing: the machine is the same afterwards, whatever the check found,
+// and the run makes none of the calls that change a machine. Its status
+// has a bit for each kind of device that is not as it should be.
+const char* const kChangingCalls[] = {"UpdateDriverForPlugAndPlayDevicesA",
+                                      "RegSetValueExA",
+                                      "SetupDiSetDeviceRegistryPropertyA",
+                                      "SetupDiRemoveDevice",
+                                      "SetupDiSetClassInstallParamsA",
+                                      "SetupDiCallClassInstaller",
+                                      "ComDBOpen",
+                                      "ComDBClaimPort",
+                                      "ComDBReleasePort",
+                                      "SetupPromptReboot"};
+
+// The card as install and r leave it: drivers, and the ports named.
+void Finished(sim::Machine& m) {
+  Installed(m);
+  for (int child = 0; child < 4; ++child) {
+    card::NamePort(m, card::ChildId(child), "COM" + std::to_string(3 + child));
+  }
+}
+
+std::string MachineState(const sim::Machine& m) {
+  std::string state;
+  for (const sim::Device& device : m.devices) {
+    state += device.instanceId + (device.present ? " present " : " absent ") + device.driverInf +
+             " " + std::to_string(device.restarts) + "\n";
+  }
+  for (const auto& [path, key] : m.registry) {
+    for (const auto& [name, value] : key) state += path + "\\" + name + "=" + value.data + "\n";
+  }
+  for (const DWORD number : m.claimedComNumbers) state += "COM" + std::to_string(number) + " ";
+  return state;
+}
+
+TEST(Check, TellsWhetherTheCardIsSetUpAndChangesNothing) {
+  const std::string setUp =
+      "Checking product function - present, driver installed [ OK ]\n"
+      "Checking base function - present, driver installed [ OK ]\n"
+      "Checking MSR COM Port - present, driver installed, named COM3 [ OK ]\n"
+      "Checking VFD COM Port - present, driver installed, named COM4 [ OK ]\n"
+      "Checking Touch Screen COM Port - present, driver installed, named COM5 [ OK ]\n"
+      "Checking Serial Port C COM Port - present, driver installed, named COM6 [ OK ]\n";
+  const struct {
+    const char* what;
+    void (*arrange)(sim::Machine&);
+    std::vector<const char*> args;
+    int status;
+    std::string output;  // after the banner
+  } cases[] = {
+      {"set up", Finished, {"/check"}, 0, setUp + "Exit status 0: the card is set up.\n"},
+      {"beside a mode key, in any letter case",
+       Finished,
+       {"r", "/CHECK", "/strict"},
+       0,
+       setUp + "Exit status 0: the card is set up.\n"},
+      {"fresh",
+       AsIs,
+       {"/Check"},
+       63,
+       "Checking product function - present, no driver [ FAILED ]\n"
+       "Checking base function - present, no driver [ FAILED ]\n"
+       "Checking MSR COM Port - present, no driver, named (none) [ FAILED ]\n"
+       "Checking VFD COM Port - present, no driver, named (none) [ FAILED ]\n"
+       "Checking Touch Screen COM Port - present, no driver, named (none) [ FAILED ]\n"
+       "Checking Serial Port C COM Port - present, no driver, named (none) [ FAILED ]\n"
+       "Exit status 63: the card is not set up: product function has no driver; base function "
+       "has no driver; MSR port has no driver; VFD port has no driver; Touch Screen port has no "
+       "driver; Serial Port C port has no driver.\n"},
+      {"a port renamed by hand, another not present",
+       [](sim::Machine& m) {
+         Finished(m);
+         card::NamePort(m, card::ChildId(VfdPort), "COM9");
+         Absent<3>(m);
+       },
+       {"/check"},
+       10,
+       "Checking product function - present, driver installed [ OK ]\n"
+       "Checking base function - present, driver installed [ OK ]\n"
+       "Checking MSR COM Port - present, driver installed, named COM3 [ OK ]\n"
+       "Checking VFD COM Port - present, driver installed, named COM9 [ FAILED ]\n"
+       "Checking Touch Screen COM Port - present, driver installed, named COM5 [ OK ]\n"
+       "Checking Serial Port C COM Port - not present [ FAILED ]\n"
+       "Exit status 10: the card is not set up: VFD port is not named COM4; Serial Port C port "
+       "not present.\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    sim::Machine& m = card::MachineWithCard();
+    c.arrange(m);
+    const std::string before = MachineState(m);
+    const Outcome run = RunWith(c.args);
+    EXPECT_EQ(run.exitCode, c.status);
+    EXPECT_EQ(run.output, kBanner + c.output);
+    EXPECT_EQ(MachineState(m), before);
+    for (const char* call : kChangingCalls) EXPECT_TRUE(m.Calls(call).empty()) << call;
+  }
+}
+
+}  // namespace
