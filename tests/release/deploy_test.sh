@@ -4,21 +4,30 @@
 # SHA256SUMS. Unpacked into "C:\QRV package" of a 64-bit prefix holding the
 # card, with the card's INF files only in the package's inf folder as IT
 # staff add them, qrvdeploy.cmd run by cmd.exe
-#   - refuses, running nothing: without an inf folder (1603), on Windows for
-#     another processor (1), with an argument it does not take (87);
-#   - installs (0): the package's inf folder, subfolders and all, is then
-#     in C:\windows\inf and the card's devices have their drivers;
-#   - with r names the ports COM3 to COM6 (3010: Wine cannot restart
-#     them), and with one port's key missing exits with that port's bit;
-#   - with u removes the card (0);
+#   - refuses, running nothing: without an inf folder (1603), with a log it
+#     cannot write (1), on Windows for another processor (1), with an
+#     argument it does not take (87);
+#   - without an argument sets the terminal up in one run (3010: Wine
+#     cannot restart the renamed ports): the package's inf folder,
+#     subfolders and all, is then in C:\windows\inf, the card's devices have
+#     their drivers, the ports COM3 to COM6, and a copy of qrvinst64.exe in
+#     C:\Program Files\qrvinst answers /check with 0; run again it finds
+#     the terminal set up, updates no driver and changes nothing but its
+#     log; from a folder whose name holds & ^ ( ) it works the same;
+#   - with r names the ports COM3 to COM6 (3010), and with one port's key
+#     missing exits with that port's bit;
+#   - with u removes the card (0) and the copy of the exe;
+#   - run twice at once, each run shows and logs its own output whole;
 #   - from the package folder as its current folder, as deployment tools
 #     start it, and from another one by its full path;
 # and C:\windows\Logs\Software\qrvinst.log holds every run: a line with
 # the date, the time, the computer and the command, then what the run
 # showed, every line ending in CRLF; past 1 MiB it becomes qrvinst.lo_ and
 # a new log begins. No run changes a file or folder of drive_c outside
-# C:\windows\inf and that log folder. The playbook copies and runs the exe
-# only in a folder that standard users cannot write.
+# C:\windows\inf, that log folder and C:\Program Files\qrvinst. The
+# playbook copies and runs the exe only in a folder that standard users
+# cannot write, restarts only on 3010, and installs and names the ports
+# only where its /check probe says so.
 #
 # Usage: deploy_test.sh <build folder of package.reproducible> system32|syswow64 flat|subfolder
 # The second argument names the cmd.exe that runs qrvdeploy.cmd: the 64-bit
@@ -148,6 +157,35 @@ EOF_PY
   e2e_fail "the playbook's exe folder: $(< "$E2E_DIR/playbook")"
 fi
 
+# The playbook converges: it restarts a machine only on a status of 3010,
+# and installs or names the ports only where its /check probe found the
+# card not set up. It has no handler, which could restart unasked.
+if ! python3 - "$package/ansible/qrvinst.yml" > "$E2E_DIR/converges" 2>&1 <<'EOF_PY'; then
+import sys, yaml
+
+play = yaml.safe_load(open(sys.argv[1], encoding="utf-8"))[0]
+faults = []
+if play.get("handlers"):
+    faults.append("it has handlers")
+probe = None
+for task in play["tasks"]:
+    when = task.get("when", "")
+    when = " and ".join(when) if isinstance(when, list) else str(when)
+    command = (task.get("ansible.windows.win_command") or {}).get("argv", [])
+    if "ansible.windows.win_reboot" in task and "== 3010" not in when:
+        faults.append(f"'{task['name']}' restarts without a status of 3010")
+    if "/check" in command:
+        probe = task.get("register")
+    elif command and "u" not in command and f"{probe}.rc != 0" not in when:
+        faults.append(f"'{task['name']}' runs without the /check probe's say-so")
+if probe is None:
+    faults.append("it has no /check probe")
+print("; ".join(faults))
+sys.exit(bool(faults))
+EOF_PY
+  e2e_fail "the playbook does not converge: $(< "$E2E_DIR/converges")"
+fi
+
 # ---- the machine ----------------------------------------------------------
 
 # On Windows the desktop's process runs all the time. Wine starts it, as
@@ -230,6 +268,7 @@ under() {
 }
 # expect_footprint <what ran> <snapshot before>: the run changed nothing
 # but the INF folder, the log folder (Wine's prefix names its parent logs),
+# the folder of the exe the kit keeps,
 # the files the package's INF files install and, of the folder holding an
 # entry it made or removed, the time (C:\windows\Logs, when it makes the
 # log folder).
@@ -244,14 +283,14 @@ expect_footprint() {
   done
   for line in "${lines[@]}"; do
     change=${line%% *} path=${line#* }
-    under "$path" windows/inf windows/logs/Software "${installed_files[@]}" "${wine_changes[@]}" &&
-      continue
+    under "$path" windows/inf windows/logs/Software "program files/qrvinst" \
+      "${installed_files[@]}" "${wine_changes[@]}" && continue
     [[ $change == changed && -d $drive_c/$path && -n ${made_in[$path]:-} ]] && continue
     outside+=("$change C:\\${path//\//\\}")
   done
   [[ ${#outside[@]} -eq 0 ]] && return
   printf -v line '%s; ' "${outside[@]}"
-  e2e_fail "$1 changed drive_c outside C:\\windows\\inf and C:\\windows\\Logs\\Software: ${line%; }"
+  e2e_fail "$1 changed drive_c outside C:\\windows\\inf, C:\\windows\\Logs\\Software and C:\\Program Files\\qrvinst: ${line%; }"
 }
 
 # The control run: what Wine changes when the same cmd.exe runs "ver".
@@ -300,13 +339,49 @@ logs=$drive_c/windows/logs/Software
 
 # ---- runs that change nothing ---------------------------------------------
 
+# check_lines <driver words> <names>...: what qrvinst /check shows of the
+# card's six devices, all present, the ports with those names.
+check_lines() {
+  local driver=$1 mark=' [ OK ]' port=0 name own rows=(MSR VFD "Touch Screen" "Serial Port C")
+  [[ $driver == 'driver installed' ]] || mark=' [ FAILED ]'
+  printf 'Checking %s function - present, %s%s\n' product "$driver" "$mark" base "$driver" "$mark"
+  for name in "${@:2}"; do
+    own=$mark
+    [[ $name == "COM$((port + 3))" ]] || own=' [ FAILED ]'
+    printf 'Checking %s COM Port - present, %s, named %s%s\n' "${rows[port]}" "$driver" "$name" "$own"
+    port=$((port + 1))
+  done
+}
+
+# The card as Windows found it, its INF files only in the package: the
+# check cannot look for it.
+fresh_check=$BANNER
+for device in 'product function' 'base function' 'MSR COM Port' 'VFD COM Port' \
+  'Touch Screen COM Port' 'Serial Port C COM Port'; do
+  fresh_check+="Checking $device - could not be looked for (INF files missing?) [ FAILED ]"$'\n'
+done
+fresh_check+="Exit status 63: the card is not set up: product function could not be looked for; base function could not be looked for; MSR port could not be looked for; VFD port could not be looked for; Touch Screen port could not be looked for; Serial Port C port could not be looked for.
+"
 mv "$package/inf" "$package/inf.away"
 deploy no_inf "$package" qrvdeploy.cmd
 expect_status 1603
-expect_output "$E2E_DIR/no_inf" 'qrvdeploy.cmd: there is no inf folder in C:\QRV package\ to copy into C:\windows\inf; nothing was run.
-'
+expect_output "$E2E_DIR/no_inf" "${fresh_check}qrvdeploy.cmd: there is no inf folder in C:\\QRV package\\ to copy into C:\\windows\\inf; nothing was run.
+"
 untouched "qrvdeploy.cmd without an inf folder"
 mv "$package/inf.away" "$package/inf"
+
+# A log that exists but cannot be written, here a folder of that name: the
+# kit runs nothing, and says so.
+mv "$logs/qrvinst.log" "$E2E_DIR/log.aside"
+mkdir "$logs/qrvinst.log"
+deploy no_log "$package" qrvdeploy.cmd
+unset 'runs[-1]' 'commands[-1]'
+expect_status 1
+expect_output "$E2E_DIR/no_log" 'qrvdeploy.cmd: cannot write its log C:\windows\Logs\Software\qrvinst.log; nothing was run.
+'
+untouched "qrvdeploy.cmd with a log it cannot write"
+rmdir "$logs/qrvinst.log"
+mv "$E2E_DIR/log.aside" "$logs/qrvinst.log"
 
 # The log rolls over past 1 MiB. Filled up to exactly 1 MiB here, with an
 # older qrvinst.lo_ beside it, it is kept by the next run, which takes it
@@ -337,13 +412,18 @@ untouched "qrvdeploy.cmd R"
 cmp -s "$logs/qrvinst.lo_" "$E2E_DIR/log.past_1_MiB" ||
   e2e_fail "qrvinst.lo_ is not the log as it was past 1 MiB: the log did not roll over"
 
-# ---- install, name the ports, remove the card -----------------------------
+# ---- set the terminal up, name the ports, remove the card -----------------
 
-deploy install "$package" qrvdeploy.cmd
-expect_status 0
-expect_output "$E2E_DIR/install" "qrvdeploy.cmd: copied the files of C:\\QRV package\\inf into C:\\windows\\inf.
+kept=$drive_c/Program\ Files/qrvinst
+
+# One run sets the terminal up: the check finds nothing done, then the kit
+# copies inf, installs and names the ports, which Wine cannot restart.
+deploy setup "$package" qrvdeploy.cmd
+expect_status 3010
+expect_output "$E2E_DIR/setup" "${fresh_check}qrvdeploy.cmd: copied the files of C:\\QRV package\\inf into C:\\windows\\inf.
 ${BANNER}Installing 7310-zz5 PCI Serial Port Drivers -  [ OK ]
 Exit status 0: installed.
+${BANNER}${REASSIGNED_ALL}Exit status 3010: ports named; restart Windows so that they answer to their new names.
 "
 # The package's inf folder, subfolders and all, is in C:\windows\inf; the
 # subfolder package's install took its driver file from there.
@@ -356,8 +436,48 @@ if [[ $layout == subfolder ]]; then
   cmp -s "$package/inf/drivers/qrv7310.sys" "$drive_c/windows/system32/drivers/qrv7310.sys" ||
     e2e_fail "the install put no drivers\\qrv7310.sys, which 7310-zz5.inf names, into C:\\windows\\system32\\drivers"
 fi
-mapfile -t states < <(card_states "present | driver | no name | no PortName")
-expect_states "${states[@]}" "$(onboard_port_state)"
+expect_states "$(named_port_state 0 COM3 driver)" "$(named_port_state 1 COM4 driver)" \
+  "$(named_port_state 2 COM5 driver)" "$(named_port_state 3 COM6 driver)" \
+  "$(onboard_port_state)"
+cmp -s "$package/qrvinst64.exe" "$kept/qrvinst64.exe" ||
+  e2e_fail "the kit kept no copy of qrvinst64.exe in C:\\Program Files\\qrvinst"
+
+# A second run finds the terminal set up: it makes no driver update, and
+# changes nothing but its log.
+relay_only newdev.UpdateDriverForPlugAndPlayDevicesA
+snapshot "$E2E_DIR/again.before"
+WINEDEBUG=+relay deploy again "$away" "$quoted"
+expect_status 0
+expect_output "$E2E_DIR/again" "${BANNER}$(check_lines 'driver installed' COM3 COM4 COM5 COM6)
+Exit status 0: the card is set up.
+"
+! grep -q 'Call newdev.UpdateDriverForPlugAndPlayDevicesA' "$E2E_DIR/$E2E_RUNS.deploy.stderr" ||
+  e2e_fail "a run on a terminal that is set up updated a driver"
+snapshot "$E2E_DIR/again.after"
+# (The log folder's time changes with the run's scratch folder.)
+changed=$(changes "$E2E_DIR/again.before" "$E2E_DIR/again.after" |
+  grep -v -x -e 'changed windows/logs/Software/qrvinst.log' -e 'changed windows/logs/Software' || true)
+[[ -z $changed ]] || e2e_fail "a run on a terminal that is set up changed $(echo $changed)"
+# The kept exe answers a detection rule.
+_e2e_run kept "$kept/qrvinst64.exe" /check > "$E2E_DIR/kept"
+expect_status 0
+
+# A package in a folder whose name holds &, ^ and parentheses, run from
+# there as a deployment tool runs it; here without its inf folder, on a
+# terminal whose VFD port was renamed by hand. (Not %: Wine's cmd drops it
+# from %~dp0, which Windows' keeps as it is.)
+odd=$drive_c/'QRV (100) & ^ package'
+mkdir "$odd"
+cp "$package/qrvdeploy.cmd" "$package/qrvinst64.exe" "$package/qrvinst.exe" "$odd/"
+name_port "$(card_child_id 1)" COM9
+deploy odd "$odd" qrvdeploy.cmd
+commands[-1]='"C:\QRV (100) & ^ package\qrvdeploy.cmd"'
+expect_status 1603
+expect_output "$E2E_DIR/odd" "${BANNER}$(check_lines 'driver installed' COM3 COM9 COM5 COM6)
+Exit status 2: the card is not set up: VFD port is not named COM4.
+qrvdeploy.cmd: there is no inf folder in C:\\QRV (100) & ^ package\\ to copy into C:\\windows\\inf; nothing was run.
+"
+rm -r "$odd"
 
 # Wine cannot restart a port: the names take effect at the next restart.
 deploy reassign "$away" "$quoted" r
@@ -384,6 +504,7 @@ expect_strict_output "$E2E_DIR/uninstall" "${BANNER}Uninstalling 7310-zz5 PCI Se
 " 0
 mapfile -t states < <(card_states absent)
 expect_states "${states[@]}" "$(onboard_port_state)"
+[[ ! -e $kept ]] || e2e_fail "qrvdeploy.cmd u left C:\\Program Files\\qrvinst behind"
 
 # ---- the log ---------------------------------------------------------------
 
@@ -405,3 +526,24 @@ perl -ne 'next if /^#{1000,}\r\n\z/; s/\r\n\z/\n/;
 expect_output "$E2E_DIR/log" < "$E2E_DIR/log.expected"
 e2e_log "the log since it rolled over, C:\\windows\\Logs\\Software\\qrvinst.log:"
 perl -pe 's/\r\n\z/\n/' "$logs/qrvinst.log" >&2
+
+# ---- two runs at once ------------------------------------------------------
+
+# Two runs started together, say a deployment tool's and a technician's:
+# the second waits for the first, and each shows, and logs whole, its own
+# output. (The card is gone by now: neither finds a port.)
+logged=$(stat -c %s "$logs/qrvinst.log")
+for run in first second; do
+  E2E_STICK=$package _e2e_start "$run" _e2e_run "$run" "$cmd_exe" /c qrvdeploy.cmd r
+done
+none="${REASSIGNED_ALL}Exit status 15: no port of the card is present; nothing was named.
+"
+for run in first second; do
+  finish_run "$run"
+  expect_status 15
+  [[ $(< "$E2E_DIR/$run") == "${BANNER}${none%$'\n'}" ||
+    $(< "$E2E_DIR/$run") == "${BANNER}Waiting for another qrvinst run to finish..."$'\n'"${none%$'\n'}" ]] ||
+    e2e_fail "the $run of two runs at once showed: $(< "$E2E_DIR/$run")"
+  tail -c +$((logged + 1)) "$logs/qrvinst.log" | tr -d '\r' | grep -qzF -- "$(< "$E2E_DIR/$run")" ||
+    e2e_fail "the log does not hold the $run of two runs at once whole"
+done
