@@ -54,24 +54,33 @@ struct ComCase {
   std::string after;  // as After gives it
 };
 
+// Runs a mode, plain or strict, on the card as install left it and then
+// arranged: a plain run exits with 0, a strict one with the status of its
+// last line, "<status>: <words>". Gives the machine it ran on.
+sim::Machine& RunOnInstalledCard(void (*arrange)(sim::Machine&), const char* mode, bool strict,
+                                 const std::string& last) {
+  sim::Machine& m = card::MachineWithCard();
+  AfterInstall(m);
+  arrange(m);
+  std::vector<const char*> argv = {"qrvinst.exe", mode};
+  if (strict) argv.push_back("/strict");
+  testing::internal::CaptureStdout();
+  const int status = RunProgram(static_cast<int>(argv.size()), argv.data());
+  const std::string output = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(status, strict ? std::stoi(last) : 0);
+  if (strict) {
+    EXPECT_EQ(output.substr(output.rfind("Exit status")), "Exit status " + last + "\n");
+  }
+  return m;
+}
+
 // Runs each case plain and strict: both leave the same names and database
 // behind, and the database closed.
 void ExpectComCases(const std::vector<ComCase>& cases) {
   for (const ComCase& c : cases) {
     SCOPED_TRACE(c.what);
     for (const bool strict : {false, true}) {
-      sim::Machine& m = card::MachineWithCard();
-      AfterInstall(m);
-      c.arrange(m);
-      std::vector<const char*> argv = {"qrvinst.exe", c.mode};
-      if (strict) argv.push_back("/strict");
-      testing::internal::CaptureStdout();
-      const int status = RunProgram(static_cast<int>(argv.size()), argv.data());
-      const std::string output = testing::internal::GetCapturedStdout();
-      EXPECT_EQ(status, strict ? std::stoi(c.last) : 0);
-      if (strict) {
-        EXPECT_EQ(output.substr(output.rfind("Exit status")), "Exit status " + c.last + "\n");
-      }
+      const sim::Machine& m = RunOnInstalledCard(c.arrange, c.mode, strict, c.last);
       EXPECT_EQ(After(m), c.after);
       EXPECT_EQ(m.OpenComDatabaseCount(), 0u);
     }
@@ -222,18 +231,7 @@ TEST(ComNames, RenamedPortsAreRestartedToAnswerToTheirNames) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     for (const bool strict : {false, true}) {
-      sim::Machine& m = card::MachineWithCard();
-      AfterInstall(m);
-      c.arrange(m);
-      std::vector<const char*> argv = {"qrvinst.exe", "r"};
-      if (strict) argv.push_back("/strict");
-      testing::internal::CaptureStdout();
-      const int status = RunProgram(static_cast<int>(argv.size()), argv.data());
-      const std::string output = testing::internal::GetCapturedStdout();
-      EXPECT_EQ(status, strict ? std::stoi(c.last) : 0);
-      if (strict) {
-        EXPECT_EQ(output.substr(output.rfind("Exit status")), "Exit status " + c.last + "\n");
-      }
+      const sim::Machine& m = RunOnInstalledCard(c.arrange, "r", strict, c.last);
       std::string answers;
       for (int child = 0; child < 4; ++child) {
         const sim::Device& port = *m.FindDevice(card::ChildId(child));
