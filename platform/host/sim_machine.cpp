@@ -350,7 +350,8 @@ HANDLE CreateMutexExA(LPSECURITY_ATTRIBUTES attributes, LPCSTR name, DWORD flags
   return reinterpret_cast<HANDLE>(sim::kHandleBase + handle);
 }
 
-// Waiting needs SYNCHRONIZE access.
+// Waiting needs SYNCHRONIZE access ("WaitForSingleObject": "The handle must
+// have the SYNCHRONIZE access right").
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   using OtherRun = sim::Machine::OtherRun;
   if (const auto fault = Enter("WaitForSingleObject", {sim::Pointer(handle),
@@ -378,8 +379,9 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   return other == OtherRun::Crashed ? WAIT_ABANDONED : WAIT_OBJECT_0;
 }
 
-// Only the owner may release a mutex; its handle needs no particular
-// access for that.
+// Only the owner may release a mutex ("ReleaseMutex"); its handle needs no
+// particular access for that: MUTEX_MODIFY_STATE is "reserved for future
+// use" ("Synchronization Object Security and Access Rights").
 BOOL ReleaseMutex(HANDLE mutex) {
   if (const auto fault = Enter("ReleaseMutex", {sim::Pointer(mutex)})) return Fail(*fault);
   if (M().openMutexes.count(reinterpret_cast<std::uintptr_t>(mutex) - sim::kHandleBase) == 0) {
@@ -397,8 +399,8 @@ BOOL CloseHandle(HANDLE handle) {
              : Fail(ERROR_INVALID_HANDLE);
 }
 
-// Frees what ConvertStringSecurityDescriptorToSecurityDescriptorA made:
-// null when it did.
+// Frees what ConvertStringSecurityDescriptorToSecurityDescriptorA made,
+// which its page says to free with LocalFree: null when it did ("LocalFree").
 HLOCAL LocalFree(HLOCAL memory) {
   if (const auto fault = Enter("LocalFree", {sim::Pointer(memory)})) {
     Fail(*fault);
@@ -433,6 +435,8 @@ BOOL SetupDiGetINFClassA(PCSTR infName, LPGUID classGuid, PSTR className, DWORD 
   return Succeed();
 }
 
+// The devices of a class: with DIGCF_PRESENT those present, without it also
+// those that Windows keeps while they are not ("SetupDiGetClassDevs").
 HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND parent, DWORD flags) {
   if (const auto fault = Enter("SetupDiGetClassDevsA",
                                {classGuid ? sim::ToString(*classGuid) : "NULL",
@@ -596,6 +600,8 @@ HKEY SetupDiOpenDevRegKey(HDEVINFO set, PSP_DEVINFO_DATA record, DWORD scope, DW
   return sim::OpenKey(path);
 }
 
+// The parameters of an element, or, without a record, those of the whole
+// set ("SetupDiGetDeviceInstallParams": DeviceInfoData is optional).
 BOOL SetupDiGetDeviceInstallParamsA(HDEVINFO set, PSP_DEVINFO_DATA record,
                                     PSP_DEVINSTALL_PARAMS_A params) {
   if (const auto fault = Enter("SetupDiGetDeviceInstallParamsA",
@@ -625,7 +631,9 @@ int SetupPromptReboot(HSPFILEQ fileQueue, HWND owner, BOOL scanOnly) {
   return SPFILEQ_REBOOT_RECOMMENDED;
 }
 
-// Only the parameters of a property change are modelled.
+// Only the parameters of a property change are modelled: a header of
+// sizeof(SP_CLASSINSTALL_HEADER) naming DIF_PROPERTYCHANGE, and the size of
+// SP_PROPCHANGE_PARAMS ("SetupDiSetClassInstallParams").
 BOOL SetupDiSetClassInstallParamsA(HDEVINFO set, PSP_DEVINFO_DATA record,
                                    PSP_CLASSINSTALL_HEADER params, DWORD size) {
   if (const auto fault =
@@ -693,9 +701,11 @@ DWORD CMP_WaitNoPendingInstallEvents(DWORD timeout) {
   return WAIT_OBJECT_0;
 }
 
-// The status and problem code of a device that Windows lists as present;
-// CR_NO_SUCH_DEVINST for one it does not. The configuration manager gives
-// its error as the result and leaves the last error alone.
+// The status and problem code of a device that Windows lists as present
+// ("CM_Get_DevNode_Status": DN_HAS_PROBLEM with the problem number), and
+// CR_NO_SUCH_DEVINST for one that it keeps but that is not present, which
+// has no device node. The configuration manager gives its error as the
+// result and leaves the last error alone.
 CONFIGRET CM_Get_DevNode_Status(PULONG status, PULONG problem, DEVINST device, ULONG flags) {
   if (const auto fault = Enter(
           "CM_Get_DevNode_Status",
@@ -729,8 +739,10 @@ BOOL UpdateDriverForPlugAndPlayDevicesA(HWND parent, LPCSTR hardwareId, LPCSTR f
   if (inf == M().infs.end()) return Fail(ERROR_FILE_NOT_FOUND);
   if (!inf->second.readable) return Fail(ERROR_INVALID_DATA);
   // Unless forced, a driver that is no better than the one a device has
-  // (the same, or a newer one) is not installed on it; an INF without a
-  // driver for this Windows gives none, and the answer is the same.
+  // (the same, or a newer one) is not installed on it, and the answer is
+  // ERROR_NO_MORE_ITEMS ("UpdateDriverForPlugAndPlayDevices"). An INF
+  // without a driver for this Windows has none better either: the model
+  // gives it the same answer, which the installer must tell apart.
   const bool force = (installFlags & INSTALLFLAG_FORCE) != 0;
   bool matched = false;
   bool installed = false;
