@@ -94,6 +94,9 @@
 #   relayed_argument <function> <n> its n-th argument in each call of the
 #                                    last run
 #   exe_calls                        the exe's own calls in its last run
+#   relay_trace                      relay_only every call of TRACED_FUNCTIONS
+#   exe_trace                        the exe's calls of those in its last run,
+#                                    the same on both architectures
 #   e2e_fail <message>, e2e_log <message>
 
 set -Eeuo pipefail
@@ -639,6 +642,74 @@ exe_calls() {
         print "$call\n";
       }
     }' "$E2E_QRVINST" "$E2E_DIR/$E2E_RUNS".*.stderr
+}
+
+# TRACED_FUNCTIONS: every call of the setup API, the driver update, the
+# registry and the file system that the program makes, with the kind of each argument: s a
+# string, v a value (its low 32 bits: a 64-bit build passes DWORDs in
+# registers whose upper half is anyone's), p a pointer (NULL or ptr), h a
+# handle (#1, #2, ... in the order each first appears). The COM name
+# database is not in Wine's relay log: its msports.dll is the test's own.
+declare -A TRACED_FUNCTIONS=(
+  [KERNEL32.GetWindowsDirectoryA]=pv
+  [KERNEL32.GetModuleFileNameA]=ppv
+  [KERNEL32.GetFileAttributesA]=s
+  [setupapi.SetupDiGetINFClassA]=sppvp
+  [setupapi.SetupDiGetClassDevsA]=pppv
+  [setupapi.SetupDiEnumDeviceInfo]=hvp
+  [setupapi.SetupDiGetDeviceInstanceIdA]=hppvp
+  [setupapi.SetupDiOpenDevRegKey]=hpvvvv
+  [setupapi.SetupDiGetDeviceRegistryPropertyA]=hpvppvp
+  [setupapi.SetupDiSetDeviceRegistryPropertyA]=hpvpv
+  [setupapi.SetupDiRemoveDevice]=hp
+  [setupapi.SetupDiCallClassInstaller]=vhp
+  [setupapi.SetupDiSetClassInstallParamsA]=hppv
+  [setupapi.SetupDiGetDeviceInstallParamsA]=hpp
+  [setupapi.SetupPromptReboot]=ppv
+  [setupapi.CM_Get_DevNode_Status]=ppvv
+  [setupapi.CMP_WaitNoPendingInstallEvents]=v
+  [newdev.UpdateDriverForPlugAndPlayDevicesA]=pssvp
+  [advapi32.RegOpenKeyExA]=vsvvp
+  [advapi32.RegCreateKeyExA]=vsvpvvppp
+  [advapi32.RegQueryValueExA]=hsppp
+  [advapi32.RegSetValueExA]=hsvvpv
+  [advapi32.RegDeleteValueA]=hs
+  [advapi32.RegCloseKey]=h
+)
+
+# relay_trace: what WINEDEBUG=+relay logs from now on is every call of
+# TRACED_FUNCTIONS.
+relay_trace() { relay_only "${!TRACED_FUNCTIONS[@]}"; }
+
+# exe_trace: the exe's own calls of TRACED_FUNCTIONS in its last run (see
+# exe_calls), one a line, each argument as its kind in TRACED_FUNCTIONS
+# gives it: the same on both architectures and from run to run.
+exe_trace() {
+  local kinds='' name
+  for name in "${!TRACED_FUNCTIONS[@]}"; do kinds+="${name#*.}=${TRACED_FUNCTIONS[$name]} "; done
+  exe_calls | perl -e '
+    my %kinds = map { split /=/ } split " ", shift;
+    my (%handles, $next);
+    while (<STDIN>) {
+      chomp;
+      my ($name, $args) = /^(\w+)\((.*)\)$/ or die "not a call: $_\n";
+      my $kind = $kinds{$name} // next;
+      my @args = $args =~ /((?:[^,"]|"(?:[^"\\]|\\.)*")+)/g;
+      my @shown;
+      for my $i (0 .. $#args) {
+        my ($k, $arg) = (substr($kind, $i, 1), $args[$i]);
+        if ($arg =~ /^"/ || $k eq "s") {
+          push @shown, $arg =~ /^"/ ? $arg : hex($arg) ? "ptr" : "NULL";
+        } elsif ($k eq "v") {
+          push @shown, sprintf "0x%x", hex($arg) & 0xffffffff;
+        } elsif ($k eq "h") {
+          push @shown, "#" . ($handles{lc $arg} //= ++$next);
+        } else {
+          push @shown, hex($arg) ? "ptr" : "NULL";
+        }
+      }
+      print "$name(", join(",", @shown), ")\n";
+    }' "$kinds"
 }
 
 # relayed_argument <function> <n>: the n-th argument (from 1) of each call
