@@ -86,6 +86,9 @@ PortInstaller::PortInstaller()
       baseClass(),
       deviceRecord(),
       windowsDir(),
+      infFolder(),
+      infSource(InfSource::None),
+      exeFolderTooLong(false),
       className(),
       classNameSize(kClassNameSize),
       instanceId(),
@@ -102,6 +105,7 @@ PortInstaller::PortInstaller()
       comDatabaseMissed(false),
       driversAlreadyCurrent(false),
       installFault(InstallFault::None),
+      missingInf(PortsInf),
       removalNeedsRestart(false) {
   deviceRecord.cbSize = sizeof(SP_DEVINFO_DATA);
 
@@ -112,6 +116,7 @@ PortInstaller::PortInstaller()
     std::memset(windowsDir, 0, sizeof windowsDir);
   }
 
+  ChooseInfFolder();
   ResolveInfClasses();
   OpenPortDeviceSet();
 }
@@ -133,12 +138,60 @@ GUID* PortInstaller::ClassOf(InfFile inf) {
   return &productClass;
 }
 
+// The INF files come from the folder inf beside the running exe when it
+// holds all three, all from there; otherwise all three from the Windows
+// directory's. The exe's folder is the one Windows started it from, never
+// the current folder.
+void PortInstaller::ChooseInfFolder() {
+  char exe[kPathSize] = "";
+  // A path that does not fit is cut short, and its length is then the
+  // buffer's ("GetModuleFileNameA").
+  const DWORD length = GetModuleFileNameA(nullptr, exe, kPathSize);
+  char* slash = length > 0 && length < kPathSize ? std::strrchr(exe, '\\') : nullptr;
+  if (length >= kPathSize) exeFolderTooLong = true;
+  if (slash != nullptr) {
+    slash[1] = '\0';
+    if (!FormatInto(infFolder, "%s%s", exe, kInfFolderName)) {
+      exeFolderTooLong = true;
+    } else if (HoldsInfFiles()) {
+      infSource = InfSource::BesideExe;
+      return;
+    }
+  }
+  // A Windows directory that did not fit is empty: no INF path is ever
+  // built from part of it.
+  if (windowsDir[0] != '\0' && FormatInto(infFolder, "%s\\%s", windowsDir, kInfFolderName)) {
+    infSource = InfSource::Windows;
+  } else {
+    infFolder[0] = '\0';
+    infSource = InfSource::None;
+  }
+}
+
+// Whether infFolder holds the three INF files, each as a file.
+bool PortInstaller::HoldsInfFiles() {
+  for (int i = 0; i < InfFileCount; ++i) {
+    char path[kPathSize];
+    if (!FormatInfPath(static_cast<InfFile>(i), path)) {
+      exeFolderTooLong = true;
+      return false;
+    }
+    if (!IsFile(path)) return false;
+  }
+  return true;
+}
+
+bool PortInstaller::IsFile(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
 bool PortInstaller::FormatInfPath(InfFile inf, char (&path)[kPathSize]) const {
-  if (windowsDir[0] == '\0') {
+  if (infFolder[0] == '\0') {
     path[0] = '\0';
     return false;
   }
-  return FormatInto(path, InfFileTable[inf].pathFormat, windowsDir);
+  return FormatInto(path, "%s\\%s", infFolder, InfFileTable[inf].fileName);
 }
 
 int PortInstaller::ResolveInfClasses() {
@@ -202,6 +255,12 @@ int PortInstaller::InstallDrivers(BOOL* rebootRequired, bool interactive) {
     }
     driversAlreadyCurrent = false;
     if (!row.required) continue;
+    // Windows' "file not found" may be of a file the INF names; only the
+    // INF itself missing is told as such.
+    if ((error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) && !IsFile(path)) {
+      fault = InstallFault::InfMissing;
+      missingInf = row.inf;
+    }
     installFault = fault;
     // A failure is never reported as success, even if the platform left no
     // error code.

@@ -1,7 +1,8 @@
 // PortInstaller: installs, names and removes the devices of the QRV 7310-zz5
 // PCI serial-port card. One object per run; its constructor reads the Windows
-// directory, the setup classes of the card's INF files and a snapshot of the
-// present ports-class devices. Every operation returns 0 on success.
+// directory, chooses the folder of the card's INF files, reads their setup
+// classes and takes a snapshot of the present ports-class devices. Every
+// operation returns 0 on success.
 #pragma once
 
 #include "engine/tables.h"
@@ -14,6 +15,22 @@ class PortInstaller {
 
   PortInstaller(const PortInstaller&) = delete;
   PortInstaller& operator=(const PortInstaller&) = delete;
+
+  // Where set-up found the INF files. The folder inf beside the exe is
+  // used when it holds all three: the driver package on the stick, in the
+  // unpacked package or in the deployment kit's copy. Otherwise, as
+  // terminals set up before were, the inf folder of the Windows directory.
+  enum class InfSource {
+    BesideExe,
+    Windows,
+    None,  // neither: the Windows directory could not be read whole
+  };
+  InfSource InfFolderSource() const { return infSource; }
+  // The folder the INF files are read from; empty for InfSource::None.
+  const char* InfFolder() const { return infFolder; }
+  // Whether the folder beside the exe could not be used because its path,
+  // or that of an INF file in it, does not fit MAX_PATH.
+  bool ExeFolderTooLong() const { return exeFolderTooLong; }
 
   // Reads the classes of the ports, base and product INF in that order,
   // stopping at the first that cannot be read: 0 when all three were read.
@@ -43,8 +60,11 @@ class PortInstaller {
     NoErrorCode,           // Windows failed the step without a code: 1
     WindowsDirectoryLong,  // no INF path fits: ERROR_BUFFER_OVERFLOW
     NoDriverInInf,         // the INF had nothing for a device without a driver: ERROR_NO_MORE_ITEMS
+    InfMissing,            // the INF file is not in the INF folder: see MissingInf
   };
   InstallFault LastInstallFault() const { return installFault; }
+  // The INF file that the last InstallDrivers found missing.
+  InfFile MissingInf() const { return missingInf; }
 
   static constexpr DWORD kInstanceIdSize = 100;
 
@@ -122,12 +142,17 @@ class PortInstaller {
  private:
   static constexpr DWORD kWindowsDirSize = 20;
   static constexpr DWORD kClassNameSize = 50;
-  static constexpr DWORD kPathSize = 100;
+  // An INF path, and the folder it lies in: a path that Windows' own calls
+  // take without the long-path prefix.
+  static constexpr DWORD kPathSize = MAX_PATH;
   static constexpr DWORD kRegistryPathSize = 255;
   static constexpr DWORD kComNumberCount = COMDB_MAX_PORTS_ARBITRATED;
 
   GUID* ClassOf(InfFile inf);
+  void ChooseInfFolder();
+  bool HoldsInfFiles();
   bool FormatInfPath(InfFile inf, char (&path)[kPathSize]) const;
+  static bool IsFile(const char* path);
   bool NextDevice(HDEVINFO set, DWORD index);
   bool ReadInstanceId(HDEVINFO set);
   HDEVINFO OpenClassSet(InfFile inf);
@@ -155,6 +180,9 @@ class PortInstaller {
   GUID baseClass;
   SP_DEVINFO_DATA deviceRecord;
   char windowsDir[kWindowsDirSize];
+  char infFolder[kPathSize];
+  InfSource infSource;
+  bool exeFolderTooLong;
   char className[kClassNameSize];
   DWORD classNameSize;
   char instanceId[kInstanceIdSize];
@@ -195,5 +223,6 @@ class PortInstaller {
   bool comDatabaseMissed;
   bool driversAlreadyCurrent;
   InstallFault installFault;
+  InfFile missingInf;
   bool removalNeedsRestart;
 };

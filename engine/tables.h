@@ -5,18 +5,23 @@
 
 #include "platform/platform.h"
 
-// The three INF files, in the order their classes are read at set-up.
+// The three INF files, in the order their classes are read at set-up. They
+// are read from one folder: the folder inf beside the exe when it holds all
+// three, otherwise the inf folder of the Windows directory.
 enum InfFile { PortsInf, BaseInf, ProductInf, InfFileCount };
 
 struct InfFileRow {
-  const char* pathFormat;  // "%s" takes the Windows directory
+  const char* fileName;
 };
 
 inline constexpr InfFileRow InfFileTable[InfFileCount] = {
-    {"%s\\inf\\qrvports.inf"},
-    {"%s\\inf\\qrvbased.inf"},
-    {"%s\\inf\\7310-zz5.inf"},
+    {"qrvports.inf"},
+    {"qrvbased.inf"},
+    {"7310-zz5.inf"},
 };
+
+// The folder of INF files beside the exe, and the Windows directory's.
+inline constexpr char kInfFolderName[] = "inf";
 
 struct HardwareIdRow {
   const char* hardwareId;

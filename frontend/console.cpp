@@ -122,7 +122,9 @@ Verdict RunInstallSequence(PortInstaller& installer, bool strict, bool settled) 
   // strict one leaves it to the deployment tool.
   if (restart != FALSE && !strict) SetupPromptReboot(nullptr, nullptr, FALSE);
   return InstallVerdict({result, restart != FALSE, installer.DriversAlreadyCurrent(),
-                         installer.LastInstallFault(), settled});
+                         installer.LastInstallFault(), settled, installer.InfFolder(),
+                         installer.ExeFolderTooLong(),
+                         InfFileTable[installer.MissingInf()].fileName});
 }
 
 Verdict RunReassignSequence(PortInstaller& installer, bool strict) {
@@ -228,9 +230,25 @@ void PrintCheck(const char* prompt, const char* name, const char* portName, int 
   AppendTo(facts.reasons, why);
 }
 
+// Which folder a check reads the INF files from, on a line of its own: the
+// one beside the exe, or the Windows directory's.
+void PrintInfFolder(const PortInstaller& installer) {
+  char line[2 * MAX_PATH];
+  if (installer.InfFolderSource() == PortInstaller::InfSource::None) {
+    FormatInto(line, "%s", "No INF folder can be used: the path of the Windows folder is too long.\n");
+  } else if (installer.ExeFolderTooLong()) {
+    FormatInto(line, "Using the INF files in %s: the path of the inf folder beside the exe is too long.\n",
+               installer.InfFolder());
+  } else {
+    FormatInto(line, "Using the INF files in %s\n", installer.InfFolder());
+  }
+  Print(line);
+}
+
 }  // namespace
 
 Verdict RunCheckSequence(PortInstaller& installer) {
+  PrintInfFolder(installer);
   CheckFacts facts{};
   PortInstaller::DeviceCheck found{};
   int searched = installer.CheckFunction(ProductInf, found);

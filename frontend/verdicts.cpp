@@ -29,6 +29,22 @@ int InstallFailureStatus(int error) {
 
 const char* Devices(DWORD count) { return count == 1 ? "device" : "devices"; }
 
+// Windows refuses a driver package whose signature this machine does not
+// trust with a code of the setup API's own ("setupapi.h"), or, where it
+// would ask the user and may not, with ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION.
+bool IsSignatureRefusal(DWORD error) {
+  switch (error) {
+    case ERROR_NO_CATALOG_FOR_OEM_INF:
+    case ERROR_NO_AUTHENTICODE_CATALOG:
+    case ERROR_AUTHENTICODE_DISALLOWED:
+    case ERROR_AUTHENTICODE_TRUST_NOT_ESTABLISHED:
+    case ERROR_AUTHENTICODE_PUBLISHER_NOT_TRUSTED:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // A strict run also tells when the COM port database is no longer true.
 void NoteComDatabase(bool missed, Verdict& verdict) {
   if (missed) AppendTo(verdict.words, " The COM name database was not updated.");
@@ -74,21 +90,39 @@ Verdict InstallVerdict(const InstallFacts& facts) {
     NameError(error, facts.fault == PortInstaller::InstallFault::NoErrorCode
                          ? ERROR_SUCCESS
                          : static_cast<DWORD>(facts.result));
-    const char* why = "";
+    char why[sizeof verdict.words] = "";
     switch (facts.fault) {
       case PortInstaller::InstallFault::WindowsDirectoryLong:
         FormatInto(error, "%s", "the path of the Windows folder is too long");
         break;
       case PortInstaller::InstallFault::NoDriverInInf:
-        why = "; an INF file has no driver for the card's device on this Windows";
+        FormatInto(why, "%s", "; an INF file has no driver for the card's device on this Windows");
+        break;
+      case PortInstaller::InstallFault::InfMissing:
+        FormatInto(why, "; %s is not in %s%s", facts.missingInf, facts.infFolder,
+                   facts.exeFolderTooLong ? ", where the INF files were read from as the path of "
+                                            "the inf folder beside the exe is too long"
+                                          : "");
         break;
       default:
         if (facts.result == static_cast<int>(ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION)) {
-          why =
-              "; the driver package needs a dialog, usually because its publisher is not "
-              "trusted on this machine";
+          FormatInto(why, "%s",
+                     "; the driver package needs a dialog, usually because its publisher is not "
+                     "trusted on this machine");
+        } else if (IsSignatureRefusal(static_cast<DWORD>(facts.result))) {
+          FormatInto(why, "%s", "; the driver package's signature is not trusted on this machine");
         }
         break;
+    }
+    // The INF files beside the exe were passed over: the words say where
+    // they were read from instead.
+    if (facts.exeFolderTooLong && facts.infFolder[0] != '\0' &&
+        facts.fault != PortInstaller::InstallFault::InfMissing) {
+      char note[sizeof verdict.words];
+      if (FormatInto(note, "; the INF files were read from %s, as the path of the inf folder beside "
+                           "the exe is too long", facts.infFolder)) {
+        AppendTo(why, note);
+      }
     }
     FormatInto(verdict.words, "install failed, %s%s.", error, why);
   }

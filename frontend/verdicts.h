@@ -33,6 +33,11 @@ struct InstallFacts {
   bool alreadyCurrent;
   PortInstaller::InstallFault fault;
   bool settled;  // Windows had no device installation pending at the end
+  // Where the INF files were read from: the folder, and whether the one
+  // beside the exe was passed over because its path is too long.
+  const char* infFolder;
+  bool exeFolderTooLong;
+  const char* missingInf;  // the INF file found missing, for InfMissing
 };
 // 0 installed; 3010 installed, restart needed; otherwise the Windows error
 // code of the failed function, with 1603 in place of a code that would

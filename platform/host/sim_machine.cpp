@@ -176,6 +176,30 @@ bool Arbitrates(HCOMDB database, DWORD comNumber) {
   return IsOpenComDatabase(database) && comNumber != 0 && comNumber <= COMDB_MAX_PORTS_ARBITRATED;
 }
 
+// A path's last part, in lower case: the names of files compare without
+// regard to case.
+std::string FileName(const std::string& path) {
+  const std::size_t slash = path.find_last_of('\\');
+  return Lower(slash == std::string::npos ? path : path.substr(slash + 1));
+}
+
+// A driver installed from an INF is first staged in the driver store,
+// which keeps the package and puts a copy of its INF into %WINDIR%\inf
+// under a name of its own, oem<n>.inf ("UpdateDriverForPlugAndPlayDevicesA":
+// it "copies driver files to the appropriate system locations if the
+// installation is successful"; "Driver Store"). A package staged already,
+// the same INF name and DriverVer, is not staged again. Gives the copy's name.
+std::string Stage(const std::string& source, const std::string& driverVer) {
+  auto& store = M().driverStore;
+  std::size_t n = 0;
+  while (n < store.size() &&
+         !(FileName(store[n].source) == FileName(source) && store[n].driverVer == driverVer)) {
+    ++n;
+  }
+  if (n == store.size()) store.push_back({source, driverVer});
+  return "oem" + std::to_string(n) + ".inf";
+}
+
 bool HasHardwareId(const Device& device, const char* hardwareId) {
   const std::string wanted = Lower(hardwareId);
   return std::any_of(device.hardwareIds.begin(), device.hardwareIds.end(),
@@ -282,6 +306,46 @@ UINT GetWindowsDirectoryA(LPSTR buffer, UINT size) {
   if (!buffer || dir.size() + 1 > size) return static_cast<UINT>(dir.size() + 1);
   std::memcpy(buffer, dir.c_str(), dir.size() + 1);
   return static_cast<UINT>(dir.size());
+}
+
+// The path of the exe for a null module; a buffer too small gets the path
+// cut to its size, terminated, with ERROR_INSUFFICIENT_BUFFER, and the
+// result is the buffer's size ("GetModuleFileNameA").
+DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
+  if (const auto fault =
+          Enter("GetModuleFileNameA", {sim::Pointer(module), sim::Pointer(buffer), sim::Number(size)})) {
+    Fail(*fault);
+    return 0;
+  }
+  if (module != nullptr || !buffer || size == 0) {
+    Fail(ERROR_INVALID_PARAMETER);  // beyond what the simulation models
+    return 0;
+  }
+  const std::string& path = M().exePath;
+  if (path.size() >= size) {
+    std::memcpy(buffer, path.data(), size - 1);
+    buffer[size - 1] = '\0';
+    Fail(ERROR_INSUFFICIENT_BUFFER);
+    return size;
+  }
+  std::memcpy(buffer, path.c_str(), path.size() + 1);
+  Succeed();
+  return static_cast<DWORD>(path.size());
+}
+
+// A file's attributes; INVALID_FILE_ATTRIBUTES with ERROR_FILE_NOT_FOUND for
+// one that is not there ("GetFileAttributesA").
+DWORD GetFileAttributesA(LPCSTR path) {
+  if (const auto fault = Enter("GetFileAttributesA", {sim::Text(path)})) {
+    Fail(*fault);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  if (path && (M().infs.count(path) != 0 || M().files.count(path) != 0)) {
+    Succeed();
+    return FILE_ATTRIBUTE_ARCHIVE;
+  }
+  Fail(ERROR_FILE_NOT_FOUND);
+  return INVALID_FILE_ATTRIBUTES;
 }
 
 DWORD GetLastError() {
@@ -740,18 +804,20 @@ BOOL UpdateDriverForPlugAndPlayDevicesA(HWND parent, LPCSTR hardwareId, LPCSTR f
   if (!inf->second.readable) return Fail(ERROR_INVALID_DATA);
   // Unless forced, a driver that is no better than the one a device has
   // (the same, or a newer one) is not installed on it, and the answer is
-  // ERROR_NO_MORE_ITEMS ("UpdateDriverForPlugAndPlayDevices"). An INF
-  // without a driver for this Windows has none better either: the model
-  // gives it the same answer, which the installer must tell apart.
+  // ERROR_NO_MORE_ITEMS ("UpdateDriverForPlugAndPlayDevices"). The same
+  // driver is an INF of the same name and DriverVer, wherever it lies. An
+  // INF without a driver for this Windows has none better either: the
+  // model gives it the same answer, which the installer must tell apart.
   const bool force = (installFlags & INSTALLFLAG_FORCE) != 0;
+  const std::string name = sim::FileName(fullInfPath);
   bool matched = false;
   bool installed = false;
   for (sim::Device& device : M().devices) {
     if (!device.present || !sim::HasHardwareId(device, hardwareId)) continue;
     matched = true;
-    if (inf->second.noDriverForThisWindows ||
-        (!force &&
-         (device.newerDriver || sim::Lower(device.driverInf) == sim::Lower(fullInfPath)))) {
+    const bool same = !device.driverInf.empty() && sim::FileName(device.driverInf) == name &&
+                      device.driverVer == inf->second.driverVer;
+    if (inf->second.noDriverForThisWindows || (!force && (device.newerDriver || same))) {
       continue;
     }
     // A package whose publisher is not trusted asks the user first. With
@@ -765,6 +831,8 @@ BOOL UpdateDriverForPlugAndPlayDevicesA(HWND parent, LPCSTR hardwareId, LPCSTR f
     }
     device.driverInf = fullInfPath;
     device.driverFlags = installFlags;
+    device.driverVer = inf->second.driverVer;
+    device.storeInf = sim::Stage(fullInfPath, inf->second.driverVer);
     device.newerDriver = false;
     installed = true;
   }

@@ -30,13 +30,21 @@ struct RegValue {
 
 using RegKey = std::map<std::string, RegValue, NoCase>;
 
+// The DriverVer of an INF unless a test gives another.
+inline constexpr const char* kDefaultDriverVer = "01/01/2024,1.0.0.0";
+
 struct Device {
   std::string instanceId;
   std::vector<std::string> hardwareIds;
   GUID classGuid{};
   bool present = true;
-  std::string driverInf;  // the INF last installed on it, empty when none
+  std::string driverInf;  // the INF last installed on it, as given; empty when none
   DWORD driverFlags = 0;
+  // The driver package it runs: its INF's DriverVer, and the name of the
+  // copy in the driver store, oem<n>.inf (empty for a driver that was not
+  // installed here).
+  std::string driverVer = kDefaultDriverVer;
+  std::string storeInf;
   // It has a driver newer than any INF offers (say from Windows Update):
   // only a forced update replaces it.
   bool newerDriver = false;
@@ -106,6 +114,17 @@ class Machine {
 
   // The state, open to tests as it is to the platform calls.
   std::string windowsDirectory = "C:\\Windows";
+  // The running exe, as Windows started it: here from the root of a USB
+  // stick. Files are the INF files added, and these.
+  std::string exePath = "E:\\qrvinst.exe";
+  std::set<std::string, NoCase> files;
+  // The driver packages Windows staged in its driver store, in order: the
+  // copy of the n-th is %WINDIR%\inf\oem<n>.inf.
+  struct StagedPackage {
+    std::string source;  // the INF it was installed from
+    std::string driverVer;
+  };
+  std::vector<StagedPackage> driverStore;
   bool wow64 = false;  // a 32-bit program on 64-bit Windows
   std::vector<Device> devices;
   std::map<std::string, RegKey, NoCase> registry;
@@ -160,6 +179,9 @@ class Machine {
     // installing it puts up a dialog ("Windows can't verify the publisher
     // of this driver software") that the user must answer.
     bool untrustedPublisher = false;
+    // Its DriverVer: a driver is the same as another when its INF has the
+    // same name and DriverVer, wherever it lies.
+    std::string driverVer = kDefaultDriverVer;
   };
   struct Fault {
     std::string function;

@@ -28,6 +28,7 @@ using PBOOL = BOOL*;
 using ULONG = std::uint32_t;
 using PULONG = ULONG*;
 using HANDLE = void*;
+using HMODULE = struct ModuleHandle*;
 using HLOCAL = void*;
 using PSECURITY_DESCRIPTOR = void*;
 struct SECURITY_ATTRIBUTES {
@@ -98,6 +99,10 @@ using HSPFILEQ = void*;
 #define HKEY_LOCAL_MACHINE \
   (reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG>(0x80000002))))
 
+constexpr DWORD MAX_PATH = 260;
+constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
+constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x00000010;
+constexpr DWORD FILE_ATTRIBUTE_ARCHIVE = 0x00000020;
 constexpr DWORD DIGCF_PRESENT = 0x00000002;
 constexpr DWORD SPDRP_DRIVER = 0x00000009;
 constexpr DWORD SPDRP_FRIENDLYNAME = 0x0000000C;
@@ -126,6 +131,7 @@ constexpr DWORD REG_SZ = 1;
 
 constexpr DWORD ERROR_SUCCESS = 0;
 constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
 constexpr DWORD ERROR_ACCESS_DENIED = 5;
 constexpr DWORD ERROR_INVALID_HANDLE = 6;
 constexpr DWORD ERROR_INVALID_DATA = 13;
@@ -150,6 +156,13 @@ constexpr DWORD ERROR_SUCCESS_REBOOT_INITIATED = 1641;
 constexpr DWORD ERROR_SUCCESS_REBOOT_REQUIRED = 3010;
 constexpr DWORD ERROR_NO_SUCH_DEVINST = 0xE000020B;
 constexpr DWORD ERROR_KEY_DOES_NOT_EXIST = 0xE0000204;
+// The setup API's refusals of a driver package whose signature this
+// machine does not trust (setupapi.h).
+constexpr DWORD ERROR_NO_CATALOG_FOR_OEM_INF = 0xE000022F;
+constexpr DWORD ERROR_NO_AUTHENTICODE_CATALOG = 0xE000023F;
+constexpr DWORD ERROR_AUTHENTICODE_DISALLOWED = 0xE0000240;
+constexpr DWORD ERROR_AUTHENTICODE_TRUST_NOT_ESTABLISHED = 0xE0000242;
+constexpr DWORD ERROR_AUTHENTICODE_PUBLISHER_NOT_TRUSTED = 0xE0000243;
 
 constexpr DWORD WAIT_OBJECT_0 = 0x00000000;
 constexpr DWORD WAIT_ABANDONED = 0x00000080;
@@ -176,6 +189,8 @@ int _snprintf(char* buffer, std::size_t count, const char* format, Args... args)
 
 // kernel32
 UINT GetWindowsDirectoryA(LPSTR buffer, UINT size);
+DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
+DWORD GetFileAttributesA(LPCSTR path);
 DWORD GetLastError();
 void SetLastError(DWORD error);
 void Sleep(DWORD milliseconds);

@@ -43,6 +43,7 @@ check() {
 lines() {
   local driver=$1 mark=' [ OK ]' port=0 name
   [[ $driver == 'driver installed' ]] || mark=' [ FAILED ]'
+  printf 'Using the INF files in C:\\windows\\inf\n'
   printf 'Checking %s function - present, %s%s\n' product "$driver" "$mark" base "$driver" "$mark"
   shift
   for name in "$@"; do

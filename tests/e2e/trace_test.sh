@@ -1,9 +1,10 @@
 #!/bin/bash
 # The calls the exe makes, as Wine's relay log shows them: one plain run of
 # a mode (install, reassign or uninstall) on the card whose ports Windows
-# named COM7 to COM10, beside the onboard COM1, must make exactly the calls
-# of the setup API, the driver update, the registry and the files that
-# traces/<mode>.trace lists, in that order and with those arguments
+# named COM7 to COM10, beside the onboard COM1, the exe started from
+# C:\qrvinst with the card's INF files in C:\qrvinst\inf, must make
+# exactly the calls of the setup API, the driver update, the registry and
+# the files that traces/<mode>.trace lists, in that order and with those arguments
 # (lib.sh's exe_trace: the same on both architectures). A change to what the
 # program asks of Windows shows here line by line; E2E_TRACE_UPDATE=1 writes
 # the run's trace into traces/<mode>.trace instead of comparing.
@@ -22,6 +23,15 @@ provision_card
 provision_onboard_port
 for child in 0 1 2 3; do name_port "$(card_child_id "$child")" "COM$((child + 7))"; done
 claim_numbers 1 7 8 9 10
+
+# The package as a technician's stick or the kit's copy holds it.
+kit=$WINEPREFIX/drive_c/qrvinst
+mkdir -p "$kit/inf"
+cp "$E2E_QRVINST" "$kit/qrvinst.exe"
+E2E_QRVINST=$kit/qrvinst.exe
+for inf in 7310-zz5.inf qrvbased.inf qrvports.inf; do
+  mv "$WINEPREFIX/drive_c/windows/inf/$inf" "$kit/inf/"
+done
 
 relay_trace
 WINEDEBUG=+pid,+loaddll,+relay run_qrvinst "${args[@]}" > "$E2E_DIR/out"

@@ -353,9 +353,10 @@ check_lines() {
   done
 }
 
-# The card as Windows found it, its INF files only in the package: the
-# check cannot look for it.
-fresh_check=$BANNER
+# The card as Windows found it, its INF files only in the package, here
+# moved away: the check cannot look for it.
+fresh_check="${BANNER}Using the INF files in C:\\windows\\inf
+"
 for device in 'product function' 'base function' 'MSR COM Port' 'VFD COM Port' \
   'Touch Screen COM Port' 'Serial Port C COM Port'; do
   fresh_check+="Checking $device - could not be looked for (INF files missing?) [ FAILED ]"$'\n'
@@ -420,7 +421,10 @@ kept=$drive_c/Program\ Files/qrvinst
 # copies inf, installs and names the ports, which Wine cannot restart.
 deploy setup "$package" qrvdeploy.cmd
 expect_status 3010
-expect_output "$E2E_DIR/setup" "${fresh_check}qrvdeploy.cmd: copied the files of C:\\QRV package\\inf into C:\\windows\\inf.
+expect_output "$E2E_DIR/setup" "${BANNER}Using the INF files in C:\\QRV package\\inf
+$(check_lines 'no driver' '(none)' '(none)' '(none)' '(none)')
+Exit status 63: the card is not set up: product function has no driver; base function has no driver; MSR port has no driver; VFD port has no driver; Touch Screen port has no driver; Serial Port C port has no driver.
+qrvdeploy.cmd: copied the files of C:\\QRV package\\inf into C:\\windows\\inf.
 ${BANNER}Installing 7310-zz5 PCI Serial Port Drivers -  [ OK ]
 Exit status 0: installed.
 ${BANNER}${REASSIGNED_ALL}Exit status 3010: ports named; restart Windows so that they answer to their new names.
@@ -448,7 +452,8 @@ relay_only newdev.UpdateDriverForPlugAndPlayDevicesA
 snapshot "$E2E_DIR/again.before"
 WINEDEBUG=+relay deploy again "$away" "$quoted"
 expect_status 0
-expect_output "$E2E_DIR/again" "${BANNER}$(check_lines 'driver installed' COM3 COM4 COM5 COM6)
+expect_output "$E2E_DIR/again" "${BANNER}Using the INF files in C:\\QRV package\\inf
+$(check_lines 'driver installed' COM3 COM4 COM5 COM6)
 Exit status 0: the card is set up.
 "
 ! grep -q 'Call newdev.UpdateDriverForPlugAndPlayDevicesA' "$E2E_DIR/$E2E_RUNS.deploy.stderr" ||
@@ -473,7 +478,8 @@ name_port "$(card_child_id 1)" COM9
 deploy odd "$odd" qrvdeploy.cmd
 commands[-1]='"C:\QRV (100) & ^ package\qrvdeploy.cmd"'
 expect_status 1603
-expect_output "$E2E_DIR/odd" "${BANNER}$(check_lines 'driver installed' COM3 COM9 COM5 COM6)
+expect_output "$E2E_DIR/odd" "${BANNER}Using the INF files in C:\\windows\\inf
+$(check_lines 'driver installed' COM3 COM9 COM5 COM6)
 Exit status 2: the card is not set up: VFD port is not named COM4.
 qrvdeploy.cmd: there is no inf folder in C:\\QRV (100) & ^ package\\ to copy into C:\\windows\\inf; nothing was run.
 "

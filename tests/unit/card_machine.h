@@ -45,11 +45,13 @@ inline std::string ChildId(int child, char slot = '0') {
          static_cast<char>('0' + child);
 }
 
-// The three INF files in the inf folder of the machine's Windows directory.
-inline void AddInfs(sim::Machine& m) {
-  m.AddInf(PortsInf(m.windowsDirectory), kPortsClass, "Ports");
-  m.AddInf(BaseInf(m.windowsDirectory), kMultifunctionClass, "MultiFunction");
-  m.AddInf(ProductInf(m.windowsDirectory), kMultiportSerialClass, "MultiPortSerial");
+// The three INF files in the inf folder of a folder: by default the
+// machine's Windows directory.
+inline void AddInfs(sim::Machine& m, std::string dir = "") {
+  if (dir.empty()) dir = m.windowsDirectory;
+  m.AddInf(PortsInf(dir), kPortsClass, "Ports");
+  m.AddInf(BaseInf(dir), kMultifunctionClass, "MultiFunction");
+  m.AddInf(ProductInf(dir), kMultiportSerialClass, "MultiPortSerial");
 }
 
 // The child ports are enumerated by the base function, the multifunction

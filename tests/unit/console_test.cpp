@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <set>
 #include <string>
 #include <vector>
@@ -223,7 +224,40 @@ TEST(Strict, InstallGivesTheWindowsErrorOrTellsOfARestart) {
         "Exit status 259: install failed, Windows error 259; an INF file has no driver for the "
         "card's device on this Windows.\n"},
        {"an error code that reads as success", FailProduct<ERROR_SUCCESS_REBOOT_REQUIRED>, 1603,
-        "Exit status 1603: install failed, Windows error 3010.\n"}});
+        "Exit status 1603: install failed, Windows error 3010.\n"},
+       // A missing INF file is named, with the folder it was looked for in.
+       {"the product INF missing", [](sim::Machine& m) { m.infs.erase(card::ProductInf()); }, 2,
+        "Exit status 2: install failed, Windows error 2; 7310-zz5.inf is not in C:\\Windows\\inf.\n"},
+       {"the product INF missing, the INF files beside an exe of too long a path",
+        [](sim::Machine& m) {
+          m.exePath = "C:\\" + std::string(250, 'p') + "\\qrvinst.exe";
+          card::AddInfs(m, "C:\\" + std::string(250, 'p'));
+          m.infs.erase(card::ProductInf());
+        },
+        2,
+        "Exit status 2: install failed, Windows error 2; 7310-zz5.inf is not in C:\\Windows\\inf, "
+        "where the INF files were read from as the path of the inf folder beside the exe is too "
+        "long.\n"},
+       {"a file the INF names missing", FailProduct<ERROR_FILE_NOT_FOUND>, 2,
+        "Exit status 2: install failed, Windows error 2.\n"}});
+  // Windows refuses a package whose signature this machine does not trust
+  // with codes of the setup API's own.
+  std::vector<StrictCase> untrusted;
+  for (const auto& [code, arrange] :
+       {std::pair{ERROR_AUTHENTICODE_TRUST_NOT_ESTABLISHED,
+                  FailProduct<ERROR_AUTHENTICODE_TRUST_NOT_ESTABLISHED>},
+        {ERROR_AUTHENTICODE_PUBLISHER_NOT_TRUSTED, FailProduct<ERROR_AUTHENTICODE_PUBLISHER_NOT_TRUSTED>},
+        {ERROR_AUTHENTICODE_DISALLOWED, FailProduct<ERROR_AUTHENTICODE_DISALLOWED>},
+        {ERROR_NO_CATALOG_FOR_OEM_INF, FailProduct<ERROR_NO_CATALOG_FOR_OEM_INF>},
+        {ERROR_NO_AUTHENTICODE_CATALOG, FailProduct<ERROR_NO_AUTHENTICODE_CATALOG>}}) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(code));
+    untrusted.push_back({"an untrusted signature", arrange, static_cast<int>(code),
+                         "Exit status " + std::to_string(static_cast<int>(code)) +
+                             ": install failed, Windows error " + hex +
+                             "; the driver package's signature is not trusted on this machine.\n"});
+  }
+  ExpectStrictStatuses({}, "/strict", untrusted);
 }
 
 // A driver package whose publisher the machine does not trust puts up a
@@ -546,6 +580,7 @@ std::string MachineState(const sim::Machine& m) {
 }
 
 TEST(Check, TellsWhetherTheCardIsSetUpAndChangesNothing) {
+  const std::string windowsInf = "Using the INF files in C:\\Windows\\inf\n";
   const std::string setUp =
       "Checking product function - present, driver installed [ OK ]\n"
       "Checking base function - present, driver installed [ OK ]\n"
@@ -560,16 +595,35 @@ TEST(Check, TellsWhetherTheCardIsSetUpAndChangesNothing) {
     int status;
     std::string output;  // after the banner
   } cases[] = {
-      {"set up", Finished, {"/check"}, 0, setUp + "Exit status 0: the card is set up.\n"},
+      {"set up", Finished, {"/check"}, 0, windowsInf + setUp + "Exit status 0: the card is set up.\n"},
       {"beside a mode key, in any letter case",
        Finished,
        {"r", "/CHECK", "/strict"},
        0,
-       setUp + "Exit status 0: the card is set up.\n"},
+       windowsInf + setUp + "Exit status 0: the card is set up.\n"},
+      {"the INF files beside the exe",
+       [](sim::Machine& m) {
+         Finished(m);
+         card::AddInfs(m, "E:");
+       },
+       {"/check"},
+       0,
+       "Using the INF files in E:\\inf\n" + setUp + "Exit status 0: the card is set up.\n"},
+      {"the INF files beside an exe of too long a path",
+       [](sim::Machine& m) {
+         Finished(m);
+         m.exePath = "E:\\" + std::string(255, 'p') + "\\qrvinst.exe";
+       },
+       {"/check"},
+       0,
+       "Using the INF files in C:\\Windows\\inf: the path of the inf folder beside the exe is too "
+       "long.\n" +
+           setUp + "Exit status 0: the card is set up.\n"},
       {"fresh",
        AsIs,
        {"/Check"},
        63,
+       windowsInf +
        "Checking product function - present, no driver [ FAILED ]\n"
        "Checking base function - present, no driver [ FAILED ]\n"
        "Checking MSR COM Port - present, no driver, named (none) [ FAILED ]\n"
@@ -587,6 +641,7 @@ TEST(Check, TellsWhetherTheCardIsSetUpAndChangesNothing) {
        },
        {"/check"},
        10,
+       windowsInf +
        "Checking product function - present, driver installed [ OK ]\n"
        "Checking base function - present, driver installed [ OK ]\n"
        "Checking MSR COM Port - present, driver installed, named COM3 [ OK ]\n"

@@ -27,16 +27,70 @@ TEST(SetUp, ReadsTheWindowsDirectoryTheThreeClassesAndThePortSnapshot) {
   sim::Machine& m = card::MachineWithCard();
   PortInstaller installer;
 
-  ASSERT_EQ(m.journal.size(), 5u);
+  // The stick has no inf folder beside the exe: the Windows directory's
+  // is used.
+  ASSERT_EQ(m.journal.size(), 7u);
   EXPECT_EQ(m.journal[0].function, "GetWindowsDirectoryA");
   EXPECT_EQ(m.journal[0].args[1], "20");
+  EXPECT_EQ(m.journal[1].function, "GetModuleFileNameA");
+  EXPECT_EQ(m.journal[1].args, (Args{"NULL", "ptr", "260"}));
+  EXPECT_EQ(m.journal[2].args, (Args{card::PortsInf("E:")}));
   const std::string infs[] = {card::PortsInf(), card::BaseInf(), card::ProductInf()};
   for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(m.journal[1 + i].function, "SetupDiGetINFClassA");
-    EXPECT_EQ(m.journal[1 + i].args, (Args{infs[i], "ptr", "ptr", "50", "NULL"}));
+    EXPECT_EQ(m.journal[3 + i].function, "SetupDiGetINFClassA");
+    EXPECT_EQ(m.journal[3 + i].args, (Args{infs[i], "ptr", "ptr", "50", "NULL"}));
   }
-  EXPECT_EQ(m.journal[4].function, "SetupDiGetClassDevsA");
-  EXPECT_EQ(m.journal[4].args, (Args{sim::ToString(card::kPortsClass), "NULL", "NULL", "2"}));
+  EXPECT_EQ(m.journal[6].function, "SetupDiGetClassDevsA");
+  EXPECT_EQ(m.journal[6].args, (Args{sim::ToString(card::kPortsClass), "NULL", "NULL", "2"}));
+}
+
+// The INF files come from the folder inf beside the exe when it holds all
+// three, and then all from there; otherwise all three from the Windows
+// directory's. Each case installs the card and names the folder used.
+TEST(InfFolder, TheFilesBesideTheExeWhenAllThreeAreThere) {
+  const std::string programFiles = "C:\\Program Files (x86)\\QRV 7310-zz5 (kit)";
+  const std::string deep = programFiles + "\\" + std::string(60, 'd') + "\\" + std::string(60, 'e');
+  const std::string tooDeep = "C:\\" + std::string(240, 'f');
+  const struct {
+    const char* what;
+    std::string exeDir;  // the folder the exe runs from
+    int beside;          // how many of the INF files lie in inf beside it
+    std::string used;    // the folder all three are read from
+  } cases[] = {
+      {"all three on the stick", "E:", 3, "E:\\inf"},
+      {"only two beside the exe", "E:", 2, "C:\\Windows\\inf"},
+      {"a path with spaces and parentheses, longer than 100 bytes", deep, 3, deep + "\\inf"},
+      {"an INF path longer than MAX_PATH", tooDeep, 3, "C:\\Windows\\inf"},
+      {"an exe path longer than MAX_PATH", tooDeep + "\\" + std::string(30, 'g'), 3,
+       "C:\\Windows\\inf"},
+  };
+  ASSERT_GT(deep.size(), 100u);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    sim::Machine& m = card::MachineWithCard();
+    m.exePath = c.exeDir + "\\qrvinst.exe";
+    card::AddInfs(m, c.exeDir);
+    if (c.beside == 2) m.infs.erase(card::BaseInf(c.exeDir));
+    PortInstaller installer;
+
+    EXPECT_EQ(installer.InstallDrivers(), 0);
+    // Every path handed to Windows lies in the folder used, the other one
+    // is never read.
+    int paths = 0;
+    for (const sim::Call& call : m.journal) {
+      if (call.function != "SetupDiGetINFClassA" &&
+          call.function != "UpdateDriverForPlugAndPlayDevicesA") {
+        continue;
+      }
+      const std::string& path = call.args[call.function == "SetupDiGetINFClassA" ? 0 : 2];
+      EXPECT_EQ(path.substr(0, c.used.size() + 1), c.used + "\\") << path;
+      ++paths;
+    }
+    EXPECT_EQ(paths, 9);
+    // Windows stages each of the three packages in its driver store once.
+    ASSERT_EQ(m.driverStore.size(), 3u);
+    EXPECT_EQ(m.FindDevice(card::ChildId(SerialPortC))->storeInf, "oem2.inf");
+  }
 }
 
 TEST(SetUp, StopsReadingClassesAtTheFirstUnreadableInf) {
