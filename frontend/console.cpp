@@ -275,7 +275,11 @@ int RunProgram(int argc, const char* const argv[]) {
   if (RunsUnderWow64()) {
     Print(kBanner);
     Print(kWow64Refusal);
-    return strict ? EndStrictRun(1, "refused; this is the 32-bit program on 64-bit Windows.") : 1;
+    // Windows Installer's "not supported by this processor type" tells a
+    // deployment tool that this package is for another Windows.
+    return strict ? EndStrictRun(kOtherProcessor,
+                                 "refused; this is the 32-bit program on 64-bit Windows.")
+                  : 1;
   }
   Print(kBanner);
   // A check only reads: it waits for no one, and it changes nothing.

@@ -52,7 +52,8 @@ Verdict RunCheckSequence(PortInstaller& installer);
 //               Serial Port C 8
 //   uninstall   0 none of the card's devices left (or none there); 3010
 //               when those left go at the restart; else 1
-//   WOW64       1, as a plain run
+//   WOW64       1633, Windows Installer's "not supported by this processor
+//               type" (1 in a plain run)
 //   another run 1618, Windows Installer's "another installation is in
 //               progress"; also when the lock that keeps runs apart could
 //               not be had at all

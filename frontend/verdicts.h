@@ -13,10 +13,14 @@ struct Verdict {
 };
 
 // Exit statuses that deployment tools know by number: success with a
-// restart needed, and Windows Installer's "another installation is in
-// progress", which they retry.
+// restart needed, Windows Installer's "another installation is in
+// progress", which they retry, and its code for a package made for another
+// processor.
 constexpr int kRestartNeeded = static_cast<int>(ERROR_SUCCESS_REBOOT_REQUIRED);
 constexpr int kAnotherInstallation = static_cast<int>(ERROR_INSTALL_ALREADY_RUNNING);
+// Windows Installer's "This installation package is not supported by this
+// processor type".
+constexpr int kOtherProcessor = static_cast<int>(ERROR_INSTALL_PLATFORM_UNSUPPORTED);
 
 // Gives a verdict its status and words. (Written as a Verdict literal, each
 // would keep a copy of the whole words buffer in the exe.)
