@@ -10,10 +10,6 @@ namespace {
 
 const BYTE* AsBytes(const char* text) { return reinterpret_cast<const BYTE*>(text); }
 
-// Texts are stored without their terminating NUL; the byte after them in
-// the buffer passed is a NUL, from which Windows stores a terminated string.
-DWORD LengthOf(const char* text) { return static_cast<DWORD>(std::strlen(text)); }
-
 // The rest of a text that begins with a prefix in any letter case, or null.
 // Windows compares device IDs and device names without regard to case.
 const char* AfterPrefix(const char* text, const char* prefix) {
@@ -31,6 +27,17 @@ const char* AfterPrefix(const char* text, const char* prefix) {
 bool IsInstanceOf(const char* id, const char* deviceId) {
   const char* rest = AfterPrefix(id, deviceId);
   return rest != nullptr && *rest == '\\';
+}
+
+// The size of a text with its terminating NUL, which a REG_SZ value's
+// size must include ("RegSetValueExA").
+DWORD SizeWithTerminator(const char* text) { return static_cast<DWORD>(std::strlen(text)) + 1; }
+
+// Whether two device instance IDs name the same device: Windows compares
+// them without regard to case.
+bool SameId(const char* a, const char* b) {
+  const char* rest = AfterPrefix(a, b);
+  return rest != nullptr && *rest == '\0';
 }
 
 // The COM number of a port name: n for "COM<n>" in any letter case, with n
@@ -98,7 +105,7 @@ PortInstaller::PortInstaller()
       portNamesUnknown(false),
       comNumberHolders(),
       otherHolder(),
-      keptPorts(nullptr),
+      census(nullptr),
       cardPortNames(),
       cardPortCount(0),
       comDatabase(HCOMDB_INVALID_HANDLE_VALUE),
@@ -319,9 +326,6 @@ int PortInstaller::ReassignChildPort(ChildPort child, const char* portName, Chil
   ReadPortNames();
   const DWORD number = ComNumberOf(portName);
 
-  // One key slot: each matching device's key is opened into it, and the
-  // one there when the walk ends is closed.
-  HKEY slot = nullptr;
   for (DWORD index = 0; NextDevice(portDevices, index); ++index) {
     if (!ReadInstanceId(portDevices) || !IsChildPort(row.tag)) continue;
     ++ports->found;
@@ -331,27 +335,28 @@ int PortInstaller::ReassignChildPort(ChildPort child, const char* portName, Chil
       DescribeHolder(number, *ports);
       return 1;
     }
+    CardPortName* walked = FindCardPort();
 
-    char path[kRegistryPathSize];
-    if (!FormatInto(path, "SYSTEM\\CurrentControlSet\\Enum\\%s\\Device Parameters", instanceId) ||
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, &slot) != ERROR_SUCCESS) {
-      return 1;
-    }
+    // The port's hardware key, opened the way Windows documents, for what
+    // naming needs and no more ("Opening a device's hardware key": never
+    // directly, and never with KEY_ALL_ACCESS).
+    const HKEY key = SetupDiOpenDevRegKey(portDevices, &deviceRecord, DICS_FLAG_GLOBAL, 0,
+                                          DIREG_DEV, KEY_QUERY_VALUE | KEY_SET_VALUE);
+    if (key == static_cast<HKEY>(INVALID_HANDLE_VALUE)) return 1;
     FormatInto(instanceId, "%s", portName);
-    if (RegSetValueExA(slot, "PortName", 0, REG_SZ, AsBytes(instanceId), LengthOf(instanceId)) !=
-        ERROR_SUCCESS) {
-      return 1;
-    }
+    const LONG written = RegSetValueExA(key, "PortName", 0, REG_SZ, AsBytes(instanceId),
+                                        SizeWithTerminator(instanceId));
+    RegCloseKey(key);
+    if (written != ERROR_SUCCESS) return 1;
     FormatInto(instanceId, row.friendlyNameFormat, portName);
     SetupDiSetDeviceRegistryPropertyA(portDevices, &deviceRecord, SPDRP_FRIENDLYNAME,
-                                      AsBytes(instanceId), LengthOf(instanceId));
+                                      AsBytes(instanceId), SizeWithTerminator(instanceId));
     // A port that kept its name is left running.
-    if (ChangeComNumber(index, number)) {
+    if (ChangeComNumber(walked, number)) {
       ++ports->renamed;
       if (!RestartPort()) ++ports->notRestarted;
     }
   }
-  if (slot != nullptr) RegCloseKey(slot);
   return 0;
 }
 
@@ -378,13 +383,18 @@ bool PortInstaller::RestartPort() {
 }
 
 // Names the device that holds a number, other than a present port of the
-// card, and whether it is plugged in.
+// card, its setup class and whether it is plugged in.
 void PortInstaller::DescribeHolder(DWORD number, ChildPorts& ports) {
   const DWORD holder = otherHolder[number];
-  ports.holderPlugged = (holder & kKeptHolder) == 0;
-  HDEVINFO set = ports.holderPlugged ? portDevices : keptPorts;
-  if (NextDevice(set, (holder & ~kKeptHolder) - 1) && ReadInstanceId(set)) {
-    FormatInto(ports.holder, "%s", instanceId);
+  ports.holderPresence = (holder & kHolderUnplugged) != 0         ? Presence::Unplugged
+                         : (holder & kHolderPresenceUnknown) != 0 ? Presence::Unknown
+                                                                  : Presence::Plugged;
+  if (!NextDevice(census, (holder & kHolderIndex) - 1)) return;
+  if (ReadInstanceId(census)) FormatInto(ports.holder, "%s", instanceId);
+  if (SetupDiGetDeviceRegistryPropertyA(census, &deviceRecord, SPDRP_CLASS, nullptr,
+                                        reinterpret_cast<BYTE*>(ports.holderClass),
+                                        sizeof ports.holderClass - 1, nullptr) != TRUE) {
+    ports.holderClass[0] = '\0';
   }
 }
 
@@ -393,8 +403,9 @@ int PortInstaller::RemoveChildDevices() {
   ReadPortNames();
   for (DWORD index = 0; NextDevice(portDevices, index); ++index) {
     if (!ReadInstanceId(portDevices)) continue;
+    CardPortName* walked = FindCardPort();
     for (const ChildPortRow& row : ChildPortTable) {
-      if (IsChildPort(row.tag) && RemoveDevice(portDevices)) ChangeComNumber(index, 0);
+      if (IsChildPort(row.tag) && RemoveDevice(portDevices)) ChangeComNumber(walked, 0);
     }
   }
   return 0;
@@ -444,9 +455,14 @@ int PortInstaller::RemoveCardFunction(InfFile inf) {
 
 // Removes the device in deviceRecord: true when it was. One that Windows
 // can only stop at the next restart counts as removed, and notes that the
-// restart is needed.
+// restart is needed. The removal goes through the class installer, as an
+// application's must ("SetupDiRemoveDevice": only a class installer should
+// call it; "Using SetupAPI to uninstall devices and driver packages"):
+// DIF_REMOVE without class install parameters removes the device from the
+// system as a whole ("DIF_REMOVE"), after the class installer and any
+// co-installers have done their part.
 bool PortInstaller::RemoveDevice(HDEVINFO set) {
-  if (SetupDiRemoveDevice(set, &deviceRecord) != TRUE) return false;
+  if (SetupDiCallClassInstaller(DIF_REMOVE, set, &deviceRecord) != TRUE) return false;
   // Windows asks for the restart in the install parameters of the set, and
   // may do so in those of the element.
   if (NeedsRestart(set, &deviceRecord) || NeedsRestart(set, nullptr)) removalNeedsRestart = true;
@@ -552,75 +568,88 @@ bool PortInstaller::ReadComNumber(HDEVINFO set, DWORD& number) {
   return read;
 }
 
-// Reads the name of every port once, before any is changed: the cost is
-// one read per port, however many rows run.
+// Reads the name of every device once, before any is changed: the cost is
+// one read per device, however many rows run. COM names are held by
+// devices of every class: ports, modems, a virtual COM port driver's ports,
+// Bluetooth serial links ("Configuration of COM ports"). Windows keeps a
+// device that is not plugged in, with its name and its claim in the COM
+// port database: a USB serial adapter that is unplugged, or the card's own
+// ports left behind when the card moved to another slot. Such a device
+// holds its name as much as a present one does.
 void PortInstaller::ReadPortNames() {
   if (portNamesRead) return;
   portNamesRead = true;
-  for (DWORD index = 0; NextDevice(portDevices, index); ++index) {
+  // Without the snapshot no port of the card is named or removed.
+  if (portDevices == nullptr || portDevices == INVALID_HANDLE_VALUE) return;
+  census = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
+  for (DWORD index = 0; NextDevice(census, index); ++index) {
+    const Presence presence = PresenceOfDevice();
+    if (presence == Presence::Unknown) portNamesUnknown = true;
     // A device whose ID cannot be read is not known to be the card's.
-    const bool cardPort = ReadInstanceId(portDevices) && IsCardDevice(PortsInf);
+    const bool cardPort =
+        presence == Presence::Plugged && ReadInstanceId(census) && IsCardDevice(PortsInf);
     DWORD number = 0;
-    const bool known = ReadComNumber(portDevices, number);
+    const bool known = ReadComNumber(census, number);
     if (!known) portNamesUnknown = true;
     if (cardPort) {
       if (cardPortCount < kMaxCardPorts) {
-        cardPortNames[cardPortCount++] = {index, number, known};
+        CardPortName& entry = cardPortNames[cardPortCount++];
+        FormatInto(entry.instanceId, "%s", instanceId);
+        entry.number = number;
+        entry.known = known;
       } else {
         portNamesUnknown = true;
       }
     }
     if (number == 0) continue;
     ++comNumberHolders[number];
-    if (!cardPort && otherHolder[number] == 0) otherHolder[number] = index + 1;
+    if (!cardPort && otherHolder[number] == 0) {
+      otherHolder[number] = (index + 1) | (presence == Presence::Unplugged ? kHolderUnplugged
+                                           : presence == Presence::Unknown ? kHolderPresenceUnknown
+                                                                           : 0);
+    }
   }
-  // A walk that broke off has not seen every port.
-  if (portDevices != nullptr && portDevices != INVALID_HANDLE_VALUE &&
+  // A walk that broke off has not seen every device.
+  if (census == nullptr || census == INVALID_HANDLE_VALUE ||
       GetLastError() != ERROR_NO_MORE_ITEMS) {
     portNamesUnknown = true;
   }
-  ReadKeptPortNames();
 }
 
-// Windows keeps a port that is not plugged in, with its name and its claim
-// in the COM port database: a USB serial adapter that is unplugged, or the
-// card's own ports left behind when the card moved to another slot. Such a
-// port holds its name as much as a present one does.
-void PortInstaller::ReadKeptPortNames() {
-  if (!classRead[PortsInf]) return;
-  keptPorts = SetupDiGetClassDevsA(&portsClass, nullptr, nullptr, 0);
-  for (DWORD index = 0; NextDevice(keptPorts, index); ++index) {
-    // Windows knows no device node of a device that is not present; the
-    // present ones were read with the snapshot.
-    ULONG status = 0;
-    ULONG problem = 0;
-    const CONFIGRET presence = CM_Get_DevNode_Status(&status, &problem, deviceRecord.DevInst, 0);
-    if (presence == CR_SUCCESS) continue;
-    DWORD number = 0;
-    if (presence != CR_NO_SUCH_DEVINST || !ReadComNumber(keptPorts, number)) {
-      portNamesUnknown = true;
-      continue;
-    }
-    if (number == 0) continue;
-    ++comNumberHolders[number];
-    if (otherHolder[number] == 0) otherHolder[number] = kKeptHolder | (index + 1);
-  }
-  if (keptPorts == INVALID_HANDLE_VALUE || GetLastError() != ERROR_NO_MORE_ITEMS) {
-    portNamesUnknown = true;
+// Whether the device in deviceRecord is plugged in. Windows knows no device
+// node of a device that is not present: its status read gives
+// CR_NO_SUCH_DEVINST, or CR_NO_SUCH_VALUE, which Microsoft's own device
+// console counts as not present too.
+PortInstaller::Presence PortInstaller::PresenceOfDevice() const {
+  ULONG status = 0;
+  ULONG problem = 0;
+  switch (CM_Get_DevNode_Status(&status, &problem, deviceRecord.DevInst, 0)) {
+    case CR_SUCCESS:
+      return Presence::Plugged;
+    case CR_NO_SUCH_DEVINST:
+    case CR_NO_SUCH_VALUE:
+      return Presence::Unplugged;
+    default:
+      return Presence::Unknown;
   }
 }
 
-// The port of the card at an index of the snapshot went from the number
-// the walk read to another (0 for none, as when it was removed): the new
-// number is claimed and the old one released once no present port holds
-// it. Nothing is released while some port's name is unknown, and a number
-// that stays claimed for that reason counts as a miss. True when the port
-// held another number, or one that could not be read.
-bool PortInstaller::ChangeComNumber(DWORD index, DWORD to) {
-  CardPortName* walked = nullptr;
+// What the walk read of the card's present port whose instance ID is in
+// instanceId; null for one it did not read.
+PortInstaller::CardPortName* PortInstaller::FindCardPort() {
   for (DWORD i = 0; i < cardPortCount; ++i) {
-    if (cardPortNames[i].index == index) walked = &cardPortNames[i];
+    if (SameId(cardPortNames[i].instanceId, instanceId)) return &cardPortNames[i];
   }
+  return nullptr;
+}
+
+// A port of the card, as the walk read it, went from the number the walk
+// read to another (0 for none, as when it was removed): the new number is
+// claimed and the old one released once no device holds it. Nothing is
+// released while some device's name is unknown, and a number that stays
+// claimed for that reason counts as a miss. True when the port held another
+// number, or one that could not be read.
+bool PortInstaller::ChangeComNumber(CardPortName* walked, DWORD to) {
   const DWORD from = walked != nullptr && walked->known ? walked->number : 0;
   const bool changed = walked == nullptr || !walked->known || from != to;
   if (to != 0) {
@@ -639,14 +668,59 @@ bool PortInstaller::ChangeComNumber(DWORD index, DWORD to) {
     comDatabaseMissed = true;
   } else if (from != 0 && from != to) {
     if (comNumberHolders[from] > 0) --comNumberHolders[from];
-    if (comNumberHolders[from] == 0 &&
-        (portNamesUnknown || comDatabase == HCOMDB_INVALID_HANDLE_VALUE ||
-         ComDBReleasePort(comDatabase, from) != ERROR_SUCCESS)) {
-      comDatabaseMissed = true;
+    if (comNumberHolders[from] == 0) {
+      ReleaseComNumber(from);
+    } else if (to == 0) {
+      KeepClaimed(from);
     }
   }
-  if (walked != nullptr) *walked = {index, to, true};
+  if (walked != nullptr) {
+    walked->number = to;
+    walked->known = true;
+  }
   return changed;
+}
+
+// Whether the database holds a claim of the number; false when it could not
+// be read ("ComDBGetCurrentPortUsage": a bit each, from bit 0 of the first
+// byte for COM1, for as many numbers as it reports).
+bool PortInstaller::ReadClaim(DWORD number, bool& claimed) {
+  BYTE usage[kComNumberCount / 8] = {};
+  DWORD reported = 0;
+  if (portNamesUnknown || comDatabase == HCOMDB_INVALID_HANDLE_VALUE ||
+      ComDBGetCurrentPortUsage(comDatabase, usage, sizeof usage, CDB_REPORT_BITS, &reported) !=
+          ERROR_SUCCESS) {
+    comDatabaseMissed = true;
+    return false;
+  }
+  // A number beyond the database's size is claimed by nobody.
+  claimed = number <= reported && (usage[(number - 1) / 8] & (1U << ((number - 1) % 8))) != 0;
+  return true;
+}
+
+// A removed port's number that another device still holds stays claimed:
+// the class installer, which knows only the port it removes, may have given
+// it back.
+void PortInstaller::KeepClaimed(DWORD number) {
+  bool claimed = false;
+  if (ReadClaim(number, claimed) && !claimed &&
+      ComDBClaimPort(comDatabase, number, FALSE, nullptr) != ERROR_SUCCESS) {
+    comDatabaseMissed = true;
+  }
+}
+
+// Releases a number that no device holds any more, if it is still claimed:
+// the Ports class installer gives a removed port's number back itself (a
+// removal through it "unregisters" the port's COM number: "COM Ports Are
+// Not Released When You Remove a Multi-Port Serial Controller", KB 271523),
+// and a number is released once, never after another device claimed it.
+// The database says which numbers are claimed ("ComDBGetCurrentPortUsage").
+void PortInstaller::ReleaseComNumber(DWORD number) {
+  bool claimed = false;
+  if (ReadClaim(number, claimed) && claimed &&
+      ComDBReleasePort(comDatabase, number) != ERROR_SUCCESS) {
+    comDatabaseMissed = true;
+  }
 }
 
 int PortInstaller::OpenComDatabase() {

@@ -68,17 +68,22 @@ class PortInstaller {
 
   static constexpr DWORD kInstanceIdSize = 100;
 
+  // Whether a device is plugged in, as Windows can tell.
+  enum class Presence { Plugged, Unplugged, Unknown };
+
   // What a reassign found of a child's ports in the snapshot: how many
   // there are, how many of them held another name before (or one that
   // could not be read), and how many of those answer to the new name only
   // after Windows restarts. When another device holds the name, which one
-  // it is, and whether it is plugged in.
+  // it is, the name of its setup class (empty when it cannot be read), and
+  // whether it is plugged in.
   struct ChildPorts {
     DWORD found;
     DWORD renamed;
     DWORD notRestarted;
     char holder[kInstanceIdSize];
-    bool holderPlugged;
+    char holderClass[32];
+    Presence holderPresence;
   };
 
   // Names every port of the card in the snapshot that carries the child's
@@ -86,16 +91,18 @@ class PortInstaller {
   // one that is not a present port of the card, holds the name (then
   // nothing is written), when a key could not be opened, the name not
   // written or a name would not fit; 0 otherwise, also when no device
-  // matched. A device that is not plugged in keeps its name, and the card's
-  // own ports left behind in another slot do too: they count as other
-  // devices. Each child named claims its new number in the COM port
-  // database and releases its old one, unless another device, present or
-  // not, still holds that; and it is restarted, as Device Manager does, so
-  // that it answers to its new name at once.
+  // matched. Every device of every class that holds a COM name counts, a
+  // modem or a Bluetooth link as much as a port; one that is not plugged
+  // in keeps its name, and the card's own ports left behind in another slot
+  // do too: they count as other devices. Each child named claims its new
+  // number in the COM port database and releases its old one, unless
+  // another device, present or not, still holds that; and it is restarted,
+  // as Device Manager does, so that it answers to its new name at once.
   int ReassignChildPort(ChildPort child, const char* portName, ChildPorts* ports = nullptr);
 
   // Removes every port of the card in the snapshot that carries one of the
-  // tags, and releases the number each removed port held; 0.
+  // tags, through its class installer, and releases the number each
+  // removed port held where the class installer has not; 0.
   int RemoveChildDevices();
   // Whether a removal can finish only when Windows restarts: a device that
   // could not be stopped, such as a port an application holds open. Windows
@@ -169,10 +176,15 @@ class PortInstaller {
   bool RunsDriver(HDEVINFO set);
   int CheckDevices(InfFile inf, const ChildPortRow* port, const char* portName, DeviceCheck& check);
   void ReadPortNames();
-  void ReadKeptPortNames();
+  Presence PresenceOfDevice() const;
   void DescribeHolder(DWORD number, ChildPorts& ports);
   bool RestartPort();
-  bool ChangeComNumber(DWORD index, DWORD to);
+  struct CardPortName;
+  CardPortName* FindCardPort();
+  bool ChangeComNumber(CardPortName* walked, DWORD to);
+  bool ReadClaim(DWORD number, bool& claimed);
+  void KeepClaimed(DWORD number);
+  void ReleaseComNumber(DWORD number);
 
   HDEVINFO portDevices;
   GUID portsClass;
@@ -191,28 +203,31 @@ class PortInstaller {
   // never used to open a device set.
   bool classRead[InfFileCount];
 
-  // The COM numbers the ports hold, from one walk over the snapshot and
-  // one over the ports that Windows keeps but that are not present, which
-  // read every port's PortName once, on first need, before anything is
-  // changed: how many ports hold each number, and which device that is not
-  // a present port of the card holds it, if any (index 0 stands for a name
-  // that is no COM number). Every claim and release of the run is decided
-  // from these walks alone, kept up to date with what the run itself wrote.
+  // The COM numbers that devices hold, from one walk over every device of
+  // every class that Windows keeps, present or not, which reads every
+  // device's PortName once, on first need, before anything is changed: how
+  // many devices hold each number, and which device that is not a present
+  // port of the card holds it, if any (index 0 stands for a name that is no
+  // COM number). Every claim and release of the run is decided from this
+  // walk alone, kept up to date with what the run itself wrote.
   bool portNamesRead;
-  // Some port's name could not be read: any number may be held by it, so
+  // Some device's name could not be read: any number may be held by it, so
   // none is released.
   bool portNamesUnknown;
   DWORD comNumberHolders[kComNumberCount + 1];
-  // 0 for none; else the holder's index in the snapshot plus 1, or, with
-  // kKeptHolder, in keptPorts.
+  // 0 for none; else the holder's index in census plus 1, with
+  // kHolderUnplugged or kHolderPresenceUnknown where it is not plugged in
+  // or may not be.
   DWORD otherHolder[kComNumberCount + 1];
-  static constexpr DWORD kKeptHolder = 0x80000000;
-  // The ports-class devices that Windows keeps, present or not.
-  HDEVINFO keptPorts;
-  // What the walk read of each of the card's ports, by its index in the
-  // snapshot. A port beyond the table's room counts as unread.
+  static constexpr DWORD kHolderUnplugged = 0x80000000;
+  static constexpr DWORD kHolderPresenceUnknown = 0x40000000;
+  static constexpr DWORD kHolderIndex = 0x3FFFFFFF;
+  // Every device of every class, present or not.
+  HDEVINFO census;
+  // What the walk read of each of the card's present ports, by instance
+  // ID. A port beyond the table's room counts as unread.
   struct CardPortName {
-    DWORD index;
+    char instanceId[kInstanceIdSize];
     DWORD number;
     bool known;
   };

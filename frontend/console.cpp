@@ -55,6 +55,23 @@ void Print(const char* text) {
   (void)std::fflush(stdout);
 }
 
+// Adds to a strict run's words which device holds a row's name: "; COM3 is
+// held by the Modem device USB\VID_0572&PID_1329\12345678, not plugged in".
+// Where Windows cannot tell whether it is plugged in, the words do not say.
+void DescribeHolder(const char* portName, const PortInstaller::ChildPorts& ports,
+                    ReassignFacts& facts) {
+  using Presence = PortInstaller::Presence;
+  char device[sizeof ports.holderClass + 16] = "";
+  if (ports.holderClass[0] != '\0') FormatInto(device, "the %s device ", ports.holderClass);
+  const char* presence = ports.holderPresence == Presence::Plugged     ? ", plugged in"
+                         : ports.holderPresence == Presence::Unplugged ? ", not plugged in"
+                                                                       : "";
+  char holder[sizeof facts.holders];
+  if (FormatInto(holder, "; %s is held by %s%s%s", portName, device, ports.holder, presence)) {
+    AppendTo(facts.holders, holder);
+  }
+}
+
 // A process whose check fails is taken to be native, as it is on 32-bit
 // Windows.
 bool RunsUnderWow64() {
@@ -142,12 +159,7 @@ Verdict RunReassignSequence(PortInstaller& installer, bool strict) {
       Print("[ FAILED ]\n");
       ListRow(facts.failed, row.name);
       facts.notNamed |= 1 << row.child;
-      char holder[sizeof facts.holders];
-      if (ports.holder[0] != '\0' &&
-          FormatInto(holder, "; %s is held by %s, %s", row.portName, ports.holder,
-                     ports.holderPlugged ? "plugged in" : "not plugged in")) {
-        AppendTo(facts.holders, holder);
-      }
+      if (ports.holder[0] != '\0') DescribeHolder(row.portName, ports, facts);
       continue;
     }
     Print("[ OK ] \n");
@@ -235,10 +247,12 @@ void PrintCheck(const char* prompt, const char* name, const char* portName, int 
 void PrintInfFolder(const PortInstaller& installer) {
   char line[2 * MAX_PATH];
   if (installer.InfFolderSource() == PortInstaller::InfSource::None) {
-    FormatInto(line, "%s", "No INF folder can be used: the path of the Windows folder is too long.\n");
+    FormatInto(line, "%s",
+               "No INF folder can be used: the path of the Windows folder is too long.\n");
   } else if (installer.ExeFolderTooLong()) {
-    FormatInto(line, "Using the INF files in %s: the path of the inf folder beside the exe is too long.\n",
-               installer.InfFolder());
+    FormatInto(
+        line, "Using the INF files in %s: the path of the inf folder beside the exe is too long.\n",
+        installer.InfFolder());
   } else {
     FormatInto(line, "Using the INF files in %s\n", installer.InfFolder());
   }

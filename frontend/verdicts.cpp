@@ -119,8 +119,10 @@ Verdict InstallVerdict(const InstallFacts& facts) {
     if (facts.exeFolderTooLong && facts.infFolder[0] != '\0' &&
         facts.fault != PortInstaller::InstallFault::InfMissing) {
       char note[sizeof verdict.words];
-      if (FormatInto(note, "; the INF files were read from %s, as the path of the inf folder beside "
-                           "the exe is too long", facts.infFolder)) {
+      if (FormatInto(note,
+                     "; the INF files were read from %s, as the path of the inf folder beside "
+                     "the exe is too long",
+                     facts.infFolder)) {
         AppendTo(why, note);
       }
     }

@@ -49,12 +49,12 @@ struct InstallFacts {
 Verdict InstallVerdict(const InstallFacts& facts);
 
 struct ReassignFacts {
-  int notNamed;    // one bit per row that failed or found no port
+  int notNamed;     // one bit per row that failed or found no port
   char failed[64];  // "MSR, VFD": the rows that failed
   char absent[64];  // the rows whose port is not present
-  // "; COM3 is held by <device>, plugged in" for each row whose name
-  // another device holds
-  char holders[4 * (40 + PortInstaller::kInstanceIdSize)];
+  // "; COM3 is held by the Ports device <device>, plugged in" for each row
+  // whose name another device holds
+  char holders[4 * (90 + PortInstaller::kInstanceIdSize)];
   DWORD renamed;
   DWORD notRestarted;  // renamed ports that answer to their names only after a restart
   bool comDatabaseMissed;

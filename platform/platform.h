@@ -39,6 +39,10 @@ LONG WINAPI ComDBOpen(PHCOMDB database);
 LONG WINAPI ComDBClose(HCOMDB database);
 LONG WINAPI ComDBClaimPort(HCOMDB database, DWORD comNumber, BOOL forceClaim, PBOOL forced);
 LONG WINAPI ComDBReleasePort(HCOMDB database, DWORD comNumber);
+// The numbers in use, a bit each (CDB_REPORT_BITS).
+constexpr ULONG CDB_REPORT_BITS = 0x0;
+LONG WINAPI ComDBGetCurrentPortUsage(HCOMDB database, PBYTE buffer, DWORD bufferSize,
+                                     ULONG reportType, LPDWORD maxPortsReported);
 
 // Makes System32 the only folder this process loads DLLs from, and takes
 // setupapi, newdev, advapi32 and msports from there. The first thing main

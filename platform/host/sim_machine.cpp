@@ -23,6 +23,10 @@ std::string Lower(std::string text) {
 
 bool SameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
+// The Ports (COM & LPT) setup class, GUID_DEVCLASS_PORTS.
+constexpr GUID kPortsClass = {
+    0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
+
 // The text snprintf wrote into a buffer sized for the longest it can give;
 // one that did not fit is a fault of the simulation itself.
 std::string Formatted(const char* buffer, std::size_t size, int length) {
@@ -142,6 +146,45 @@ DWORD& InstallFlags(HDEVINFO set, PSP_DEVINFO_DATA record) {
   return M().installFlags[{index, record->DevInst - 1}];
 }
 
+// The default handler of DIF_REMOVE, which SetupDiRemoveDevice is. A device
+// that cannot be stopped, because it or one that hangs from it is in use, is
+// left as it is until the restart: still listed as present, with
+// CM_PROB_WILL_BE_REMOVED, and flags in the install parameters of the device
+// information set ask for the restart ("SetupDiRemoveDevice"). Otherwise the
+// device and its keys go and Windows forgets it; the element stays in the
+// set. Its children leave the present list, their keys stay. True when the
+// device was removed or left for the restart; false with the last error set.
+bool InUse(const Device& device);
+bool RemoveDevice(HDEVINFO set, Device& device) {
+  if (!device.present) {
+    Fail(ERROR_NO_SUCH_DEVINST);
+    return false;
+  }
+  if (InUse(device)) {
+    device.problem = CM_PROB_WILL_BE_REMOVED;
+    InstallFlags(set, nullptr) |= DI_NEEDREBOOT;
+    return true;
+  }
+  device.present = false;
+  device.uninstalled = true;
+  for (Device& child : M().devices) {
+    if (!child.parent.empty() && Lower(child.parent) == Lower(device.instanceId)) {
+      child.present = false;
+    }
+  }
+  const std::string prefix = Lower(EnumKey(device.instanceId));
+  auto& registry = M().registry;
+  for (auto key = registry.begin(); key != registry.end();) {
+    const std::string path = Lower(key->first);
+    if (path == prefix || path.rfind(prefix + "\\", 0) == 0) {
+      key = registry.erase(key);
+    } else {
+      ++key;
+    }
+  }
+  return true;
+}
+
 // Whether a device, or one that hangs from it, is in use: then it cannot be
 // stopped.
 bool InUse(const Device& device) {
@@ -238,6 +281,7 @@ Machine& Machine::Reset() {
 
 void Machine::AddInf(const std::string& path, const GUID& classGuid, const std::string& className) {
   infs[path] = Inf{true, classGuid, className};
+  classNames[ToString(classGuid)] = className;
 }
 
 void Machine::AddUnreadableInf(const std::string& path) { infs[path] = Inf{false, {}, {}}; }
@@ -312,8 +356,8 @@ UINT GetWindowsDirectoryA(LPSTR buffer, UINT size) {
 // cut to its size, terminated, with ERROR_INSUFFICIENT_BUFFER, and the
 // result is the buffer's size ("GetModuleFileNameA").
 DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
-  if (const auto fault =
-          Enter("GetModuleFileNameA", {sim::Pointer(module), sim::Pointer(buffer), sim::Number(size)})) {
+  if (const auto fault = Enter("GetModuleFileNameA",
+                               {sim::Pointer(module), sim::Pointer(buffer), sim::Number(size)})) {
     Fail(*fault);
     return 0;
   }
@@ -418,8 +462,8 @@ HANDLE CreateMutexExA(LPSECURITY_ATTRIBUTES attributes, LPCSTR name, DWORD flags
 // have the SYNCHRONIZE access right").
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   using OtherRun = sim::Machine::OtherRun;
-  if (const auto fault = Enter("WaitForSingleObject", {sim::Pointer(handle),
-                                                       sim::Number(milliseconds)})) {
+  if (const auto fault =
+          Enter("WaitForSingleObject", {sim::Pointer(handle), sim::Number(milliseconds)})) {
     Fail(*fault);
     return WAIT_FAILED;
   }
@@ -499,8 +543,9 @@ BOOL SetupDiGetINFClassA(PCSTR infName, LPGUID classGuid, PSTR className, DWORD 
   return Succeed();
 }
 
-// The devices of a class: with DIGCF_PRESENT those present, without it also
-// those that Windows keeps while they are not ("SetupDiGetClassDevs").
+// The devices of a class, or with DIGCF_ALLCLASSES of every class: with
+// DIGCF_PRESENT those present, without it also those that Windows keeps
+// while they are not ("SetupDiGetClassDevs"). A device uninstalled is gone.
 HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND parent, DWORD flags) {
   if (const auto fault = Enter("SetupDiGetClassDevsA",
                                {classGuid ? sim::ToString(*classGuid) : "NULL",
@@ -508,14 +553,15 @@ HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND pare
     Fail(*fault);
     return INVALID_HANDLE_VALUE;
   }
-  if (!classGuid) {
+  const bool allClasses = (flags & DIGCF_ALLCLASSES) != 0;
+  if (!classGuid && !allClasses) {
     Fail(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
   std::vector<std::size_t> members;
   for (std::size_t i = 0; i < M().devices.size(); ++i) {
     const sim::Device& device = M().devices[i];
-    if (sim::SameGuid(device.classGuid, *classGuid) &&
+    if (!device.uninstalled && (allClasses || sim::SameGuid(device.classGuid, *classGuid)) &&
         (device.present || !(flags & DIGCF_PRESENT))) {
       members.push_back(i);
     }
@@ -560,9 +606,10 @@ BOOL SetupDiGetDeviceInstanceIdA(HDEVINFO set, PSP_DEVINFO_DATA record, PSTR buf
   return Succeed();
 }
 
-// Only the driver key is modelled: a device that has a driver has one, and
-// one without a driver lacks the property, which fails with
-// ERROR_INVALID_DATA ("SetupDiGetDeviceRegistryProperty").
+// The driver key, the class name and the hardware IDs are modelled: a
+// device that has a driver has a driver key, and one without a driver lacks
+// the property, which fails with ERROR_INVALID_DATA; the hardware IDs are a
+// REG_MULTI_SZ list ("SetupDiGetDeviceRegistryProperty").
 BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA record, DWORD property,
                                        PDWORD type, LPBYTE buffer, DWORD bufferSize,
                                        PDWORD requiredSize) {
@@ -574,10 +621,22 @@ BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA record, DW
   }
   const sim::Device* device = sim::RecordDevice(set, record);
   if (!device) return FALSE;
-  if (property != SPDRP_DRIVER) return Fail(ERROR_INVALID_PARAMETER);
-  if (device->driverInf.empty() && !device->newerDriver) return Fail(ERROR_INVALID_DATA);
-  const std::string key = sim::Lower(sim::ToString(device->classGuid)) + "\\0000";
-  if (type) *type = REG_SZ;
+  std::string key;
+  DWORD valueType = REG_SZ;
+  if (property == SPDRP_DRIVER) {
+    if (device->driverInf.empty() && !device->newerDriver) return Fail(ERROR_INVALID_DATA);
+    key = sim::Lower(sim::ToString(device->classGuid)) + "\\0000";
+  } else if (property == SPDRP_CLASS) {
+    const auto name = M().classNames.find(sim::ToString(device->classGuid));
+    if (name == M().classNames.end()) return Fail(ERROR_INVALID_DATA);
+    key = name->second;
+  } else if (property == SPDRP_HARDWAREID) {
+    for (const std::string& id : device->hardwareIds) key += id + '\0';
+    valueType = REG_MULTI_SZ;
+  } else {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+  if (type) *type = valueType;
   if (requiredSize) *requiredSize = static_cast<DWORD>(key.size() + 1);
   if (!buffer || key.size() + 1 > bufferSize) return Fail(ERROR_INSUFFICIENT_BUFFER);
   std::memcpy(buffer, key.c_str(), key.size() + 1);
@@ -597,45 +656,11 @@ BOOL SetupDiSetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA record, DW
   if (!device) return FALSE;
   if (property != SPDRP_FRIENDLYNAME || !buffer) return Fail(ERROR_INVALID_PARAMETER);
   if (!device->present) return Fail(ERROR_NO_SUCH_DEVINST);
-  // Like the registry, the text's terminator is taken from the byte after it.
-  M().registry[sim::EnumKey(device->instanceId)]["FriendlyName"] =
-      sim::RegValue{REG_SZ, std::string(bytes, bufferSize), bytes[bufferSize] == '\0'};
-  return Succeed();
-}
-
-BOOL SetupDiRemoveDevice(HDEVINFO set, PSP_DEVINFO_DATA record) {
-  if (const auto fault = Enter("SetupDiRemoveDevice", {sim::SetName(set), sim::Pointer(record)}))
-    return Fail(*fault);
-  sim::Device* device = sim::RecordDevice(set, record);
-  if (!device) return FALSE;
-  if (!device->present) return Fail(ERROR_NO_SUCH_DEVINST);
-  // A device that cannot be stopped, because it or one that hangs from it
-  // is in use, is left as it is until the restart: still listed as present,
-  // with CM_PROB_WILL_BE_REMOVED, and flags in the install parameters of the
-  // device information set ask for the restart ("SetupDiRemoveDevice").
-  if (sim::InUse(*device)) {
-    device->problem = CM_PROB_WILL_BE_REMOVED;
-    sim::InstallFlags(set, nullptr) |= DI_NEEDREBOOT;
-    return Succeed();
-  }
-  // Otherwise the device and its keys go; the element stays in the set.
-  // Its children leave the present list, their keys stay.
-  device->present = false;
-  for (sim::Device& child : M().devices) {
-    if (!child.parent.empty() && sim::Lower(child.parent) == sim::Lower(device->instanceId)) {
-      child.present = false;
-    }
-  }
-  const std::string prefix = sim::Lower(sim::EnumKey(device->instanceId));
-  auto& registry = M().registry;
-  for (auto key = registry.begin(); key != registry.end();) {
-    const std::string path = sim::Lower(key->first);
-    if (path == prefix || path.rfind(prefix + "\\", 0) == 0) {
-      key = registry.erase(key);
-    } else {
-      ++key;
-    }
-  }
+  // Like the registry, a text without its terminator takes it from the
+  // byte after it.
+  const bool unterminated = bufferSize == 0 || bytes[bufferSize - 1] != '\0';
+  M().registry[sim::EnumKey(device->instanceId)]["FriendlyName"] = sim::RegValue{
+      REG_SZ, std::string(bytes, bufferSize), unterminated && bytes[bufferSize] == '\0'};
   return Succeed();
 }
 
@@ -658,6 +683,12 @@ HKEY SetupDiOpenDevRegKey(HDEVINFO set, PSP_DEVINFO_DATA record, DWORD scope, DW
   const std::string path = sim::DeviceParametersKey(device->instanceId);
   if (!M().KeyExists(path)) {
     Fail(ERROR_KEY_DOES_NOT_EXIST);
+    return invalid;
+  }
+  // The key's security must grant every right asked for ("Registry Key
+  // Security and Access Rights").
+  if ((access & ~device->keyAccess) != 0) {
+    Fail(ERROR_ACCESS_DENIED);
     return invalid;
   }
   Succeed();
@@ -716,6 +747,12 @@ BOOL SetupDiSetClassInstallParamsA(HDEVINFO set, PSP_DEVINFO_DATA record,
   return Succeed();
 }
 
+// DIF_REMOVE without class install parameters removes the device from the
+// system as a whole ("DIF_REMOVE"): the class installer runs first, then the
+// default handler, SetupDiRemoveDevice's removal ("Using SetupAPI to
+// uninstall devices and driver packages"). The Ports class installer gives
+// a removed port's COM number back (see portsClassInstallerReleases).
+//
 // A property change with DICS_PROPCHANGE stops the device and starts it
 // again, so that the change takes effect ("SP_PROPCHANGE_PARAMS"); a
 // device that cannot be stopped, being in use, is left as it is, and the
@@ -730,6 +767,20 @@ BOOL SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_D
   if (!device) return FALSE;
   const auto params = M().classInstallParams.find(
       {reinterpret_cast<std::uintptr_t>(set) - sim::kSetBase, record->DevInst - 1});
+  if (function == DIF_REMOVE) {
+    if (params != M().classInstallParams.end()) return Fail(ERROR_INVALID_PARAMETER);
+    const sim::RegValue* name =
+        M().FindValue(sim::DeviceParametersKey(device->instanceId), "PortName");
+    const std::string portName = name ? name->Text() : "";
+    if (!sim::RemoveDevice(set, *device)) return FALSE;
+    if (device->uninstalled && M().portsClassInstallerReleases &&
+        sim::SameGuid(device->classGuid, sim::kPortsClass) && portName.size() > 3 &&
+        sim::Lower(portName.substr(0, 3)) == "com") {
+      M().claimedComNumbers.erase(
+          static_cast<DWORD>(std::strtoul(portName.c_str() + 3, nullptr, 10)));
+    }
+    return Succeed();
+  }
   if (function != DIF_PROPERTYCHANGE || params == M().classInstallParams.end() ||
       params->second.StateChange != DICS_PROPCHANGE ||
       (params->second.Scope != DICS_FLAG_GLOBAL &&
@@ -744,7 +795,7 @@ BOOL SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_D
   ++device->restarts;
   const sim::RegValue* name =
       M().FindValue(sim::DeviceParametersKey(device->instanceId), "PortName");
-  device->startedAs = name ? name->data : "";
+  device->startedAs = name ? name->Text() : "";
   return Succeed();
 }
 
@@ -768,7 +819,8 @@ DWORD CMP_WaitNoPendingInstallEvents(DWORD timeout) {
 // The status and problem code of a device that Windows lists as present
 // ("CM_Get_DevNode_Status": DN_HAS_PROBLEM with the problem number), and
 // CR_NO_SUCH_DEVINST for one that it keeps but that is not present, which
-// has no device node. The configuration manager gives its error as the
+// has no device node, or CR_NO_SUCH_VALUE where the device says so
+// (Device::absentStatus). The configuration manager gives its error as the
 // result and leaves the last error alone.
 CONFIGRET CM_Get_DevNode_Status(PULONG status, PULONG problem, DEVINST device, ULONG flags) {
   if (const auto fault = Enter(
@@ -778,9 +830,8 @@ CONFIGRET CM_Get_DevNode_Status(PULONG status, PULONG problem, DEVINST device, U
   }
   sim::Machine& m = M();
   if (!status || !problem || flags != 0) return 0x1F;  // CR_INVALID_POINTER and the like
-  if (device == 0 || device > m.devices.size() || !m.devices[device - 1].present) {
-    return CR_NO_SUCH_DEVINST;
-  }
+  if (device == 0 || device > m.devices.size()) return CR_NO_SUCH_DEVINST;
+  if (!m.devices[device - 1].present) return m.devices[device - 1].absentStatus;
   *problem = m.devices[device - 1].problem;
   *status = *problem != 0 ? DN_HAS_PROBLEM : 0;
   return CR_SUCCESS;
@@ -849,19 +900,6 @@ BOOL UpdateDriverForPlugAndPlayDevicesA(HWND parent, LPCSTR hardwareId, LPCSTR f
 
 // advapi32: results are returned, the last error is left alone.
 
-LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) {
-  if (const auto fault =
-          Enter("RegOpenKeyExA", {sim::KeyName(key), sim::Text(subKey), sim::Number(options),
-                                  sim::Hex(access), sim::Pointer(result)})) {
-    return static_cast<LONG>(*fault);
-  }
-  if (key != HKEY_LOCAL_MACHINE) return ERROR_INVALID_HANDLE;
-  if (!subKey || !result) return ERROR_INVALID_PARAMETER;
-  if (!M().KeyExists(subKey)) return ERROR_FILE_NOT_FOUND;
-  *result = sim::OpenKey(subKey);
-  return ERROR_SUCCESS;
-}
-
 // As on Windows: a text is given with its terminator when it was stored
 // with one; a buffer too small gets nothing and learns the size needed.
 LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
@@ -901,9 +939,12 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, cons
   if (!path) return ERROR_INVALID_HANDLE;
   if (!M().KeyExists(*path)) return ERROR_KEY_DELETED;
   if (!data && dataSize) return ERROR_INVALID_PARAMETER;
-  // As on NT, a REG_SZ text whose next byte is a NUL is stored terminated.
-  M().registry[*path][valueName ? valueName : ""] = sim::RegValue{
-      type, std::string(bytes, dataSize), type == REG_SZ && bytes && bytes[dataSize] == '\0'};
+  // As on NT, a REG_SZ text passed without its NUL, whose next byte is one,
+  // reads back terminated.
+  const bool unterminated = dataSize == 0 || bytes[dataSize - 1] != '\0';
+  M().registry[*path][valueName ? valueName : ""] =
+      sim::RegValue{type, std::string(bytes, dataSize),
+                    type == REG_SZ && bytes && unterminated && bytes[dataSize] == '\0'};
   return ERROR_SUCCESS;
 }
 
@@ -963,6 +1004,32 @@ LONG ComDBClaimPort(HCOMDB database, DWORD comNumber, BOOL forceClaim, PBOOL for
   }
   if (!sim::Arbitrates(database, comNumber)) return ERROR_INVALID_PARAMETER;
   if (!M().claimedComNumbers.insert(comNumber).second) return ERROR_SHARING_VIOLATION;
+  return ERROR_SUCCESS;
+}
+
+// The numbers in use, a bit each from bit 0 of the first byte for COM1
+// ("ComDBGetCurrentPortUsage"); MaxPortsReported says how many numbers the
+// buffer tells of: the database's size, or what the buffer holds.
+LONG ComDBGetCurrentPortUsage(HCOMDB database, PBYTE buffer, DWORD bufferSize, ULONG reportType,
+                              LPDWORD maxPortsReported) {
+  if (const auto fault =
+          Enter("ComDBGetCurrentPortUsage",
+                {sim::ComDatabaseName(database), sim::Pointer(buffer), sim::Number(bufferSize),
+                 sim::Number(reportType), sim::Pointer(maxPortsReported)})) {
+    return static_cast<LONG>(*fault);
+  }
+  if (!sim::IsOpenComDatabase(database) || (!buffer && !maxPortsReported) ||
+      reportType != CDB_REPORT_BITS) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  const DWORD reported = std::min<DWORD>(COMDB_MAX_PORTS_ARBITRATED,
+                                         buffer ? bufferSize * 8 : COMDB_MAX_PORTS_ARBITRATED);
+  if (maxPortsReported) *maxPortsReported = reported;
+  if (!buffer) return ERROR_SUCCESS;
+  std::fill(buffer, buffer + bufferSize, BYTE{0});
+  for (const DWORD number : M().claimedComNumbers) {
+    if (number <= reported) buffer[(number - 1) / 8] |= static_cast<BYTE>(1U << ((number - 1) % 8));
+  }
   return ERROR_SUCCESS;
 }
 

@@ -25,7 +25,11 @@ struct NoCase {
 struct RegValue {
   DWORD type = 0;
   std::string data;       // exactly the bytes passed
-  bool nulAfter = false;  // the caller's buffer held a NUL right after them
+  bool nulAfter = false;  // a text passed without its NUL, whose buffer held one right after it
+  // A REG_SZ value's text, without its terminator.
+  std::string Text() const { return data.substr(0, data.find('\0')); }
+  // Whether it was written with its terminator, as RegSetValueExA asks.
+  bool Terminated() const { return !data.empty() && data.back() == '\0'; }
 };
 
 using RegKey = std::map<std::string, RegValue, NoCase>;
@@ -48,6 +52,14 @@ struct Device {
   // It has a driver newer than any INF offers (say from Windows Update):
   // only a forced update replaces it.
   bool newerDriver = false;
+  // The access its hardware key's security grants an administrator.
+  REGSAM keyAccess = KEY_ALL_ACCESS;
+  // What a status read answers while it is not present: CR_NO_SUCH_DEVINST,
+  // or CR_NO_SUCH_VALUE for a device that Windows keeps but whose node is
+  // gone ("CM_Get_DevNode_Status").
+  CONFIGRET absentStatus = CR_NO_SUCH_DEVINST;
+  // Uninstalled: Windows has forgotten it, and no set lists it.
+  bool uninstalled = false;
   // In use (a port held open by an application): it cannot be stopped, nor
   // can the device it hangs from, so the removal of either is left for the
   // restart.
@@ -126,6 +138,11 @@ class Machine {
   };
   std::vector<StagedPackage> driverStore;
   bool wow64 = false;  // a 32-bit program on 64-bit Windows
+  // The Ports class installer gives the COM number of a port it removes
+  // back to the COM name database ("COM Ports Are Not Released When You
+  // Remove a Multi-Port Serial Controller", KB 271523: a removal through
+  // Device Manager unregisters the ports' numbers).
+  bool portsClassInstallerReleases = true;
   std::vector<Device> devices;
   std::map<std::string, RegKey, NoCase> registry;
   std::vector<Call> journal;
@@ -189,7 +206,9 @@ class Machine {
     DWORD error;
   };
   std::map<std::string, Inf, NoCase> infs;
-  std::vector<std::vector<std::size_t>> sets;   // device indices per set
+  // The names of the setup classes, by GUID as ToString writes it.
+  std::map<std::string, std::string> classNames;
+  std::vector<std::vector<std::size_t>> sets;  // device indices per set
   // The install parameters' flags of a set's elements, by set and device,
   // and those of each set itself.
   std::map<std::pair<std::size_t, std::size_t>, DWORD> installFlags;

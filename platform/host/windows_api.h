@@ -25,6 +25,7 @@ using PDWORD = DWORD*;
 using LPDWORD = DWORD*;
 using LPBYTE = BYTE*;
 using PBOOL = BOOL*;
+using PBYTE = BYTE*;
 using ULONG = std::uint32_t;
 using PULONG = ULONG*;
 using HANDLE = void*;
@@ -104,11 +105,15 @@ constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
 constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x00000010;
 constexpr DWORD FILE_ATTRIBUTE_ARCHIVE = 0x00000020;
 constexpr DWORD DIGCF_PRESENT = 0x00000002;
+constexpr DWORD DIGCF_ALLCLASSES = 0x00000004;
+constexpr DWORD SPDRP_HARDWAREID = 0x00000001;
+constexpr DWORD SPDRP_CLASS = 0x00000007;
 constexpr DWORD SPDRP_DRIVER = 0x00000009;
 constexpr DWORD SPDRP_FRIENDLYNAME = 0x0000000C;
 constexpr DWORD DICS_FLAG_GLOBAL = 0x00000001;
 constexpr DWORD DICS_FLAG_CONFIGSPECIFIC = 0x00000002;
 constexpr DWORD DICS_PROPCHANGE = 0x00000003;
+constexpr DI_FUNCTION DIF_REMOVE = 0x00000005;
 constexpr DI_FUNCTION DIF_PROPERTYCHANGE = 0x00000012;
 constexpr DWORD DIREG_DEV = 0x00000001;
 constexpr DWORD INSTALLFLAG_FORCE = 0x00000001;
@@ -123,11 +128,14 @@ constexpr DWORD MUTEX_ALL_ACCESS = 0x001F0001;
 constexpr DWORD SDDL_REVISION_1 = 1;
 constexpr CONFIGRET CR_SUCCESS = 0x00000000;
 constexpr CONFIGRET CR_NO_SUCH_DEVINST = 0x0000000D;
+constexpr CONFIGRET CR_NO_SUCH_VALUE = 0x00000025;
 constexpr ULONG DN_HAS_PROBLEM = 0x00000400;
 constexpr ULONG CM_PROB_WILL_BE_REMOVED = 0x00000015;
 constexpr REGSAM KEY_QUERY_VALUE = 0x00000001;
+constexpr REGSAM KEY_SET_VALUE = 0x00000002;
 constexpr REGSAM KEY_ALL_ACCESS = 0x000F003F;
 constexpr DWORD REG_SZ = 1;
+constexpr DWORD REG_MULTI_SZ = 7;
 
 constexpr DWORD ERROR_SUCCESS = 0;
 constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
@@ -172,6 +180,8 @@ constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
 
 // The COM port database arbitrates the numbers of COM1 to COM4096.
 constexpr DWORD COMDB_MAX_PORTS_ARBITRATED = 4096;
+// How ComDBGetCurrentPortUsage reports the numbers in use: a bit each.
+constexpr ULONG CDB_REPORT_BITS = 0x0;
 
 // msvcrt's formatter, as the Windows build calls it: a text that fills the
 // buffer exactly is not terminated, and one longer than the buffer fills it
@@ -215,7 +225,6 @@ BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA record, DW
                                        PDWORD requiredSize);
 BOOL SetupDiSetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA record, DWORD property,
                                        const BYTE* buffer, DWORD bufferSize);
-BOOL SetupDiRemoveDevice(HDEVINFO set, PSP_DEVINFO_DATA record);
 HKEY SetupDiOpenDevRegKey(HDEVINFO set, PSP_DEVINFO_DATA record, DWORD scope, DWORD hwProfile,
                           DWORD keyType, REGSAM access);
 BOOL SetupDiGetDeviceInstallParamsA(HDEVINFO set, PSP_DEVINFO_DATA record,
@@ -233,7 +242,6 @@ BOOL UpdateDriverForPlugAndPlayDevicesA(HWND parent, LPCSTR hardwareId, LPCSTR f
                                         DWORD installFlags, PBOOL rebootRequired);
 
 // advapi32
-LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
 LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
                     DWORD dataSize);
 LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
@@ -248,3 +256,5 @@ LONG ComDBOpen(PHCOMDB database);
 LONG ComDBClose(HCOMDB database);
 LONG ComDBClaimPort(HCOMDB database, DWORD comNumber, BOOL forceClaim, PBOOL forced);
 LONG ComDBReleasePort(HCOMDB database, DWORD comNumber);
+LONG ComDBGetCurrentPortUsage(HCOMDB database, PBYTE buffer, DWORD bufferSize, ULONG reportType,
+                              LPDWORD maxPortsReported);

@@ -32,7 +32,6 @@ enum Function {
   GetInstanceId,
   GetProperty,
   SetProperty,
-  RemoveDevice,
   OpenDeviceKey,
   GetInstallParams,
   PromptReboot,
@@ -41,7 +40,6 @@ enum Function {
   WaitNoPendingInstalls,
   GetDevNodeStatus,
   UpdateDriver,
-  OpenKey,
   QueryValue,
   SetValue,
   CloseKey,
@@ -50,6 +48,7 @@ enum Function {
   CloseComDb,
   ClaimPort,
   ReleasePort,
+  GetPortUsage,
   FunctionCount
 };
 
@@ -66,7 +65,6 @@ constexpr Import kImports[FunctionCount] = {
     {"SetupDiGetDeviceInstanceIdA", Setupapi, false},
     {"SetupDiGetDeviceRegistryPropertyA", Setupapi, false},
     {"SetupDiSetDeviceRegistryPropertyA", Setupapi, false},
-    {"SetupDiRemoveDevice", Setupapi, false},
     {"SetupDiOpenDevRegKey", Setupapi, false},
     {"SetupDiGetDeviceInstallParamsA", Setupapi, false},
     {"SetupPromptReboot", Setupapi, false},
@@ -79,7 +77,6 @@ constexpr Import kImports[FunctionCount] = {
     // one that failed: strict but never wrong.
     {"CM_Get_DevNode_Status", Setupapi, true},
     {"UpdateDriverForPlugAndPlayDevicesA", Newdev, false},
-    {"RegOpenKeyExA", Advapi32, false},
     {"RegQueryValueExA", Advapi32, false},
     {"RegSetValueExA", Advapi32, false},
     {"RegCloseKey", Advapi32, false},
@@ -88,6 +85,7 @@ constexpr Import kImports[FunctionCount] = {
     {"ComDBClose", Msports, false},
     {"ComDBClaimPort", Msports, false},
     {"ComDBReleasePort", Msports, false},
+    {"ComDBGetCurrentPortUsage", Msports, false},
 };
 
 using Address = void (*)();
@@ -214,11 +212,6 @@ BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA rec
   return f != nullptr ? f(set, record, property, buffer, bufferSize) : FALSE;
 }
 
-BOOL WINAPI SetupDiRemoveDevice(HDEVINFO set, PSP_DEVINFO_DATA record) {
-  const auto f = Resolved<decltype(&SetupDiRemoveDevice)>(RemoveDevice);
-  return f != nullptr ? f(set, record) : FALSE;
-}
-
 HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO set, PSP_DEVINFO_DATA record, DWORD scope,
                                  DWORD hwProfile, DWORD keyType, REGSAM access) {
   const auto f = Resolved<decltype(&SetupDiOpenDevRegKey)>(OpenDeviceKey);
@@ -268,11 +261,6 @@ BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND parent, LPCSTR hardwareId, L
 }
 
 // advapi32: the registry gives its error as the result.
-
-LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) {
-  const auto f = Resolved<decltype(&RegOpenKeyExA)>(OpenKey);
-  return f != nullptr ? f(key, subKey, options, access, result) : static_cast<LONG>(GetLastError());
-}
 
 LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type,
                              LPBYTE data, LPDWORD dataSize) {
@@ -324,4 +312,11 @@ LONG WINAPI ComDBClaimPort(HCOMDB database, DWORD comNumber, BOOL forceClaim, PB
 LONG WINAPI ComDBReleasePort(HCOMDB database, DWORD comNumber) {
   const auto f = Resolved<decltype(&ComDBReleasePort)>(ReleasePort);
   return f != nullptr ? f(database, comNumber) : static_cast<LONG>(GetLastError());
+}
+
+LONG WINAPI ComDBGetCurrentPortUsage(HCOMDB database, PBYTE buffer, DWORD bufferSize,
+                                     ULONG reportType, LPDWORD maxPortsReported) {
+  const auto f = Resolved<decltype(&ComDBGetCurrentPortUsage)>(GetPortUsage);
+  return f != nullptr ? f(database, buffer, bufferSize, reportType, maxPortsReported)
+                      : static_cast<LONG>(GetLastError());
 }

@@ -140,6 +140,32 @@ extern "C" __declspec(dllexport) LONG WINAPI ComDBClaimPort(HANDLE database, DWO
   return Write(key, bitmap);
 }
 
+// The numbers in use: with CDB_REPORT_BITS (0) a bit each, bit 0 of the
+// first byte for COM1; MaxPortsReported gets how many numbers the buffer
+// tells of. A NULL buffer learns the database's size alone.
+extern "C" __declspec(dllexport) LONG WINAPI ComDBGetCurrentPortUsage(HANDLE database,
+                                                                      PBYTE buffer,
+                                                                      DWORD bufferSize,
+                                                                      ULONG reportType,
+                                                                      LPDWORD maxPortsReported) {
+  Called();
+  const HKEY key = Opened(database);
+  if (key == nullptr || (buffer == nullptr && maxPortsReported == nullptr)) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  if (buffer == nullptr) {
+    *maxPortsReported = kMaxPorts;
+    return ERROR_SUCCESS;
+  }
+  if (reportType != 0) return ERROR_INVALID_PARAMETER;  // bytes are not needed here
+  Bitmap bitmap;
+  if (!Read(key, bitmap)) return ERROR_NOT_CONNECTED;
+  const DWORD bytes = bufferSize < sizeof bitmap.bytes ? bufferSize : sizeof bitmap.bytes;
+  for (DWORD i = 0; i < bufferSize; ++i) buffer[i] = i < bytes ? bitmap.bytes[i] : 0;
+  if (maxPortsReported != nullptr) *maxPortsReported = bytes * 8;
+  return ERROR_SUCCESS;
+}
+
 #ifndef QRV_COMDB_NO_RELEASE
 extern "C" __declspec(dllexport) LONG WINAPI ComDBReleasePort(HANDLE database, DWORD number) {
   Called();

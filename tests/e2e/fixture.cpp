@@ -8,6 +8,13 @@
 //   qrvfixture create-many <inf-path> <id-prefix> <hardware-id> <count> [--no-params]
 //       The same for <count> devices at once, with the instance IDs
 //       <id-prefix>0 to <id-prefix><count - 1>, stopping at the first failure.
+//   qrvfixture install-class <inf-path>
+//       Installs the INF's setup class, as the installation of a driver of
+//       that class would: Windows then knows the class's name.
+//   qrvfixture name-many <id-prefix> <count> <step> <first-number>
+//       Gives every step-th of the devices <id-prefix>0 to
+//       <id-prefix><count - 1>, from the first, the PortName COM<n>,
+//       counting n up from first-number.
 //   qrvfixture show <instance-id>...
 //       One line per device, read straight from the registry (not through the
 //       setup API), so that the tests check qrvinst.exe by a second path:
@@ -101,6 +108,32 @@ int CreateMany(const char* infPath, const std::string& idPrefix, const char* har
   for (unsigned long n = 0; n < count; ++n) {
     const int status = Create(infPath, (idPrefix + std::to_string(n)).c_str(), hardwareId, params);
     if (status != 0) return status;
+  }
+  return 0;
+}
+
+int InstallClass(const char* infPath) {
+  if (!SetupDiInstallClassA(nullptr, infPath, 0, nullptr)) {
+    return Fail(std::string("installing the class of ") + infPath, GetLastError());
+  }
+  return 0;
+}
+
+int NameMany(const std::string& idPrefix, unsigned long count, unsigned long step,
+             unsigned long first) {
+  for (unsigned long n = 0; n < count; n += step) {
+    const std::string path = std::string(kEnumKey) + "\\" + idPrefix + std::to_string(n) +
+                             "\\Device Parameters";
+    const std::string name = "COM" + std::to_string(first + n / step);
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) {
+      return Fail("opening " + path, GetLastError());
+    }
+    const LONG result = RegSetValueExA(key, "PortName", 0, REG_SZ,
+                                       reinterpret_cast<const BYTE*>(name.c_str()),
+                                       static_cast<DWORD>(name.size() + 1));
+    RegCloseKey(key);
+    if (result != ERROR_SUCCESS) return Fail("naming " + path, static_cast<DWORD>(result));
   }
   return 0;
 }
@@ -382,6 +415,8 @@ int Usage() {
                "usage: qrvfixture create <inf-path> <instance-id> <hardware-id> [--no-params]\n"
                "       qrvfixture create-many <inf-path> <id-prefix> <hardware-id> <count> "
                "[--no-params]\n"
+               "       qrvfixture install-class <inf-path>\n"
+               "       qrvfixture name-many <id-prefix> <count> <step> <first-number>\n"
                "       qrvfixture show <instance-id>...\n"
                "       qrvfixture table\n"
                "       qrvfixture run <program> [args...]\n"
@@ -403,6 +438,17 @@ int Dispatch(int argc, char* argv[]) {
     const unsigned long count = std::strtoul(argv[5], &end, 10);
     if (argv[5][0] < '0' || argv[5][0] > '9' || *end != '\0') return Usage();
     return CreateMany(argv[2], argv[3], argv[4], count, params);
+  }
+  if (command == "install-class" && argc == 3) return InstallClass(argv[2]);
+  if (command == "name-many" && argc == 6) {
+    unsigned long numbers[3];
+    for (int i = 0; i < 3; ++i) {
+      char* end = nullptr;
+      numbers[i] = std::strtoul(argv[3 + i], &end, 10);
+      if (argv[3 + i][0] < '0' || argv[3 + i][0] > '9' || *end != '\0') return Usage();
+    }
+    if (numbers[1] == 0) return Usage();
+    return NameMany(argv[2], numbers[0], numbers[1], numbers[2]);
   }
   if (command == "show" && argc >= 3) {
     for (int i = 2; i < argc; ++i) std::printf("%s\n", ShowLine(argv[i]).c_str());

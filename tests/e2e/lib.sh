@@ -65,6 +65,7 @@
 #   $BANNER                          what every run prints first
 #   $REASSIGNED_ALL                  the four OK lines of "qrvinst.exe r"
 #   provision_other_multifunction    another product's multifunction device
+#   provision_modem <instance-id>    a device of another class than the ports
 #   other_multifunction_state        its show line as provisioned
 #   run_qrvinst [args] > file        sets E2E_STATUS to its exit status
 #   start_qrvinst <name> [args]      the same in the background, output in
@@ -510,6 +511,18 @@ name_port() {
   _e2e_reg add "HKLM\\SYSTEM\\CurrentControlSet\\Enum\\$1\\Device Parameters" \
     /v PortName /t REG_SZ /d "$2" /f
 }
+# provision_modem <instance-id>: a device of a setup class of the tests' own
+# (inf/qrvmodem.inf, kept out of C:\windows\inf), as a USB modem is of
+# the Modem class: not a port, but it may hold a COM name.
+provision_modem() {
+  if [[ ! -f $WINEPREFIX/drive_c/qrvtest/qrvmodem.inf ]]; then
+    mkdir -p "$WINEPREFIX/drive_c/qrvtest"
+    cp "$E2E_INF_DIR/qrvmodem.inf" "$WINEPREFIX/drive_c/qrvtest/"
+    _e2e_fixture install-class 'C:\qrvtest\qrvmodem.inf' > /dev/null
+  fi
+  _e2e_fixture create 'C:\qrvtest\qrvmodem.inf' "$1" 'USB\VID_0572&PID_1329' > /dev/null
+}
+
 # provision_other_multifunction: another product's device in the card's
 # multifunction class; its ID sorts, and so enumerates, before the card's.
 OTHER_MF_ID='PCI\VEN_1000&DEV_0012&SUBSYS_00000000&REV_01\3&11583659&0&08'

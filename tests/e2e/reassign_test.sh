@@ -27,6 +27,10 @@
 #   absent    the VFD port and Serial Port C are not present: their rows
 #             read OK, but the status has their bits (10)
 #   none      no port of the card is present: status 15
+#   other_class
+#             a device of another class than the ports (a setup class of the
+#             tests' own, as a USB modem is of the Modem class) holds COM3:
+#             the MSR row fails, exit status 1, and the MSR port keeps COM7
 #   other_card
 #             another multifunction card's port, its instance ID ending in
 #             the MSR port's tag, holds COM3: it is not the card's, so the
@@ -67,7 +71,7 @@ gone() {
   done
 }
 case $case in
-  '' | strict | comdb_closed | comdb_no_release | race_* | absent | none | other_card)
+  '' | strict | comdb_closed | comdb_no_release | race_* | absent | none | other_card | other_class)
     for child in 0 1 2 3; do name_port "$(card_child_id "$child")" "COM$((child + 7))"; done
     ;;&
   '' | strict | comdb_closed | comdb_no_release | race_*) ;;
@@ -80,12 +84,21 @@ case $case in
     gone 0 1 2 3
     status=15 verdict='no port of the card is present; nothing was named.' claimed=(1) after=(1)
     ;;
+  other_class)
+    modem='USB\VID_0572&PID_1329\12345678'
+    provision_modem "$modem"
+    name_port "$modem" COM3
+    claimed=(1 3 7 8 9 10) after=(1 3 4 5 6 7) status=1
+    verdict="reassign failed for MSR; COM3 is held by the QrvTestModem device $modem, plugged in."
+    rows=${rows/MSR COM Port - \[ OK \] /MSR COM Port - [ FAILED ]}
+    children[0]=$msr_keeps_com7
+    ;;
   other_card)
     other='MF\ACME_DUALSERIAL_COM\5&99AA&0&CHILD0000'
     provision_device qrvports.inf "$other" 'MF\ACME_DUALSERIAL_COM'
     name_port "$other" COM3
     claimed=(1 3 7 8 9 10) after=(1 3 4 5 6 7) status=1
-    verdict="reassign failed for MSR; COM3 is held by $other, plugged in."
+    verdict="reassign failed for MSR; COM3 is held by the Ports device $other, plugged in."
     rows=${rows/MSR COM Port - \[ OK \] /MSR COM Port - [ FAILED ]}
     children[0]=$msr_keeps_com7
     ;;
@@ -93,7 +106,7 @@ case $case in
     name_port "$ONBOARD_PORT_ID" COM3
     name_port "$(card_child_id 0)" COM7
     claimed=(3 7) after=(3 4 5 6 7) status=1
-    verdict="reassign failed for MSR; COM3 is held by $ONBOARD_PORT_ID, plugged in."
+    verdict="reassign failed for MSR; COM3 is held by the Ports device $ONBOARD_PORT_ID, plugged in."
     rows=${rows/MSR COM Port - \[ OK \] /MSR COM Port - [ FAILED ]}
     children[0]=$msr_keeps_com7
     onboard=$(onboard_port_state COM3)

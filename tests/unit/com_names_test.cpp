@@ -33,7 +33,7 @@ std::string PortNames(const sim::Machine& m) {
   for (int child = 0; child <= 4; ++child) {
     const std::string id = child < 4 ? card::ChildId(child) : card::kOnboardPort;
     const sim::RegValue* name = m.FindValue(sim::DeviceParametersKey(id), "PortName");
-    names += (child ? " " : "") + (name ? name->data : "-");
+    names += (child ? " " : "") + (name ? name->Text() : "-");
   }
   return names;
 }
@@ -138,10 +138,54 @@ void LeftBehindHoldsCom4(sim::Machine& m) {
   card::NamePort(m, id, "COM4");
   m.claimedComNumbers.insert(4);
 }
-void StaleClaim(sim::Machine& m) { m.claimedComNumbers.insert(3); }
+template <DWORD N>
+void StaleClaim(sim::Machine& m) {
+  m.claimedComNumbers.insert(N);
+}
 
-void DatabaseClosed(sim::Machine& m) { m.FailCall("ComDBOpen", 1, ERROR_ACCESS_DENIED); }
-void NoMsports(sim::Machine& m) { m.MakeDllUnavailable("msports.dll"); }
+// Devices of other classes hold COM names too: a USB modem, present or not,
+// and a device Windows keeps whose status read gives CR_NO_SUCH_VALUE.
+const GUID kModemClass = {
+    0x4D36E96D, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
+const std::string kModem = "USB\\VID_0572&PID_1329\\12345678";
+template <int N, bool Present>
+void ModemHolds(sim::Machine& m) {
+  m.classNames[sim::ToString(kModemClass)] = "Modem";
+  m.AddDevice(kModem, "USB\\VID_0572&PID_1329", kModemClass).present = Present;
+  card::NamePort(m, kModem, "COM" + std::to_string(N));
+  m.claimedComNumbers.insert(N);
+}
+const GUID kVirtualPortsClass = {
+    0x7E4F1C2A, 0x51B0, 0x4C3E, {0x9A, 0x11, 0x20, 0x31, 0x42, 0x53, 0x64, 0x75}};
+const std::string kVirtualPort = "ROOT\\VCOMPORT\\0000";
+void NoStatusHoldsCom4(sim::Machine& m) {
+  m.classNames[sim::ToString(kVirtualPortsClass)] = "VirtualComPorts";
+  sim::Device& port = m.AddDevice(kVirtualPort, "VCOMPORT", kVirtualPortsClass);
+  port.present = false;
+  port.absentStatus = CR_NO_SUCH_VALUE;
+  card::NamePort(m, kVirtualPort, "COM4");
+  m.claimedComNumbers.insert(4);
+}
+// The ports' hardware keys grant an administrator what naming needs, and
+// not every right.
+void KeysRefuseAllAccess(sim::Machine& m) {
+  for (int child = 0; child < 4; ++child) {
+    for (sim::Device& device : m.devices) {
+      if (device.instanceId == card::ChildId(child)) device.keyAccess = KEY_QUERY_VALUE | KEY_SET_VALUE;
+    }
+  }
+}
+
+// Without the database the Ports class installer gives no number back
+// either.
+void DatabaseClosed(sim::Machine& m) {
+  m.FailCall("ComDBOpen", 1, ERROR_ACCESS_DENIED);
+  m.portsClassInstallerReleases = false;
+}
+void NoMsports(sim::Machine& m) {
+  m.MakeDllUnavailable("msports.dll");
+  m.portsClassInstallerReleases = false;
+}
 void SecondClaimRefused(sim::Machine& m) { m.FailCall("ComDBClaimPort", 2, ERROR_CANTWRITE); }
 
 // A run after one that named the ports: the claims find the numbers in
@@ -160,29 +204,64 @@ TEST(ComNames, ReassignSkipsANameAnotherDeviceHolds) {
       {"named before", NamedBefore, "r", "0: all four ports already had their names.",
        "1 3 4 5 6 | COM3 COM4 COM5 COM6 COM1"},
       {"the onboard port holds COM3: the MSR port keeps COM7", OnboardHoldsCom3, "r",
-       "1: reassign failed for MSR; COM3 is held by ACPI\\PNP0501\\1, plugged in.",
+       "1: reassign failed for MSR; COM3 is held by the Ports device ACPI\\PNP0501\\1, plugged in.",
        "3 4 5 6 7 | COM7 COM4 COM5 COM6 COM3"},
       {"names are compared without case; look-alikes are other names", LookAlikes, "r",
-       "2: reassign failed for VFD; COM4 is held by " + kUsbPort + ", plugged in.",
+       "2: reassign failed for VFD; COM4 is held by the Ports device " + kUsbPort + ", plugged in.",
        "3 4 5 6 8 30 | COM3 COM8 COM5 COM6 COM30"},
       // Windows keeps a device that is not plugged in, with its name and
       // its claim: the name is still its, and so is the number.
       {"an unplugged adapter holds COM3", UnpluggedHolds<3>, "r",
-       "1: reassign failed for MSR; COM3 is held by " + kUsbPort + ", not plugged in.",
-       "1 3 4 5 6 7 | COM7 COM4 COM5 COM6 COM1"},
-      {"the card's own port, left in another slot, holds COM4", LeftBehindHoldsCom4, "r",
-       "2: reassign failed for VFD; COM4 is held by " + card::ChildId(VfdPort, '1') +
+       "1: reassign failed for MSR; COM3 is held by the Ports device " + kUsbPort +
            ", not plugged in.",
+       "1 3 4 5 6 7 | COM7 COM4 COM5 COM6 COM1"},
+      {"a modem holds COM3", ModemHolds<3, true>, "r",
+       "1: reassign failed for MSR; COM3 is held by the Modem device " + kModem + ", plugged in.",
+       "1 3 4 5 6 7 | COM7 COM4 COM5 COM6 COM1"},
+      {"an unplugged modem holds COM3", ModemHolds<3, false>, "r",
+       "1: reassign failed for MSR; COM3 is held by the Modem device " + kModem +
+           ", not plugged in.",
+       "1 3 4 5 6 7 | COM7 COM4 COM5 COM6 COM1"},
+      {"a device whose status read gives CR_NO_SUCH_VALUE holds COM4", NoStatusHoldsCom4, "r",
+       "2: reassign failed for VFD; COM4 is held by the VirtualComPorts device " + kVirtualPort +
+           ", not plugged in.",
+       "1 3 4 5 6 8 | COM3 COM8 COM5 COM6 COM1"},
+      {"the ports' keys refuse KEY_ALL_ACCESS", KeysRefuseAllAccess, "r",
+       "0: all four ports reassigned.", "1 3 4 5 6 | COM3 COM4 COM5 COM6 COM1"},
+      {"the card's own port, left in another slot, holds COM4", LeftBehindHoldsCom4, "r",
+       "2: reassign failed for VFD; COM4 is held by the Ports device " +
+           card::ChildId(VfdPort, '1') + ", not plugged in.",
        "1 3 4 5 6 8 | COM3 COM8 COM5 COM6 COM1"},
       {"an unplugged adapter shares COM8 with the VFD port", UnpluggedHolds<8>, "r",
        "0: all four ports reassigned.", "1 3 4 5 6 8 | COM3 COM4 COM5 COM6 COM1"},
-      {"a stale claim of COM3, which no device holds", StaleClaim, "r",
+      // Device Manager allows such a number with a warning.
+      {"a stale claim of COM5, which no device holds", StaleClaim<5>, "r",
        "0: all four ports reassigned.", "1 3 4 5 6 | COM3 COM4 COM5 COM6 COM1"},
       {"the card's own ports trade names", OwnPortsSwapped, "r", "0: all four ports reassigned.",
        "1 3 4 5 6 | COM3 COM4 COM5 COM6 COM1"},
       {"a number another port still holds stays claimed", MsrSharesCom1, "r",
        "0: all four ports reassigned.", "1 3 4 5 6 | COM3 COM4 COM5 COM6 COM1"},
   });
+}
+
+// Each device goes through the class installer (DIF_REMOVE), never past it
+// with SetupDiRemoveDevice. The Ports class installer may give a removed
+// port's number back itself: a number is then given back once, and never
+// after another device claimed it.
+TEST(ComNames, UninstallRemovesThroughTheClassInstaller) {
+  for (const bool releases : {true, false}) {
+    SCOPED_TRACE(releases ? "the class installer gives numbers back" : "it does not");
+    const sim::Machine& m = RunOnInstalledCard(
+        releases ? AsInstalled : [](sim::Machine& machine) { machine.portsClassInstallerReleases = false; },
+        "u", true, "0: uninstalled; 6 devices of the card removed.");
+    EXPECT_EQ(After(m), "1 | - - - - COM1");
+    std::vector<std::string> removals;
+    for (const sim::Call& call : m.Calls("SetupDiCallClassInstaller")) removals.push_back(call.args[0]);
+    EXPECT_EQ(removals, std::vector<std::string>(6, "5"));
+    std::string released;
+    for (const sim::Call& call : m.Calls("ComDBReleasePort")) released += call.args[1] + " ";
+    EXPECT_EQ(released, releases ? "" : "7 8 9 10 ");
+  }
 }
 
 TEST(ComNames, UninstallGivesTheNumbersBack) {
@@ -252,27 +331,36 @@ TEST(ComNames, RenamedPortsAreRestartedToAnswerToTheirNames) {
   }
 }
 
-// Each port's name is read once, in one walk before anything changes, and
+// Each device's name is read once, in one walk before anything changes, and
 // every claim and release follows that reading: a later read that fails,
 // or a name another program changes meanwhile, decides nothing. A name
 // that cannot be read at all may be any number: nothing is released then.
-void SecondReadFails(sim::Machine& m) { m.FailCall("RegQueryValueExA", 6, ERROR_ACCESS_DENIED); }
+// The walk reads the onboard port, the two functions, then the four ports.
+constexpr int kWalkReads = 7;
+void SecondReadFails(sim::Machine& m) {
+  m.FailCall("RegQueryValueExA", kWalkReads + 1, ERROR_ACCESS_DENIED);
+}
 void OnboardUnreadable(sim::Machine& m) {
   m.FailCall("RegQueryValueExA", 1, ERROR_ACCESS_DENIED);
 }
 void MsrUnreadable(sim::Machine& m) {
-  for (const int read : {2, 6}) m.FailCall("RegQueryValueExA", read, ERROR_ACCESS_DENIED);
+  for (const int read : {4, kWalkReads + 1}) m.FailCall("RegQueryValueExA", read, ERROR_ACCESS_DENIED);
 }
-// The walk breaks off after the MSR port: the ports after it are unread.
+// The walk breaks off after the product function: the ports are unread.
 void WalkBreaksOff(sim::Machine& m) { m.FailCall("SetupDiEnumDeviceInfo", 3, ERROR_INVALID_DATA); }
 // Another program names the MSR port COM1, the onboard port's number, once
-// the walk has read the names: when reassign opens its key, or before a
-// sixth read in uninstall.
+// the walk has read the names: before reassign writes its first name, or
+// before uninstall's first removal. (The class installer, which would give
+// back whatever the port holds by then, is left out: this is about the
+// program's own decisions.)
 void MsrRenamedMeanwhile(sim::Machine& m) {
-  m.beforeCall = [&m](const std::string& function, int occurrence) {
-    if ((function == "RegOpenKeyExA" && occurrence == 1) ||
-        (function == "RegQueryValueExA" && occurrence == 6)) {
+  m.portsClassInstallerReleases = false;
+  m.beforeCall = [&m, renamed = false](const std::string& function, int) mutable {
+    const bool removal =
+        function == "SetupDiCallClassInstaller" && m.journal.back().args[0] == "5";
+    if (!renamed && (function == "RegSetValueExA" || removal)) {
       card::NamePort(m, card::ChildId(MsrPort), "COM1");
+      renamed = true;
     }
   };
 }
@@ -295,8 +383,10 @@ TEST(ComNames, EveryDecisionFollowsTheOneReadingOfTheNames) {
        "0: uninstalled; 6 devices of the card removed.", "1 | - - - - COM1"},
       {"uninstall, renamed meanwhile", MsrRenamedMeanwhile, "u",
        "0: uninstalled; 6 devices of the card removed.", "1 | - - - - COM1"},
+      // The program gives nothing back, but the class installer gives back
+      // the numbers of the ports it removes.
       {"uninstall, the onboard port's name unreadable", OnboardUnreadable, "u",
-       "0: uninstalled; 6 devices of the card removed." + note, "1 7 8 9 10 | - - - - COM1"},
+       "0: uninstalled; 6 devices of the card removed." + note, "1 | - - - - COM1"},
   });
 }
 
@@ -337,7 +427,8 @@ TEST(ComNames, TheDatabaseIsHeldOnlyWhileThePortsAreNamed) {
   for (const sim::Call& claim : m.Calls("ComDBClaimPort")) {
     EXPECT_EQ(claim.args[2] + " " + claim.args[3], "0 NULL");
   }
-  EXPECT_EQ(m.Calls("SetupDiOpenDevRegKey").size(), 5u);  // the onboard port and the four
+  // Every device's key read once, and the four ports' opened for the writes.
+  EXPECT_EQ(m.Calls("SetupDiOpenDevRegKey").size(), kWalkReads + 4u);
 }
 
 }  // namespace
@@ -362,7 +453,8 @@ TEST(ComNames, AnotherCardsPortIsLeftAlone) {
     return std::to_string(status) + output.substr(output.rfind(':'));
   };
 
-  EXPECT_EQ(run("r"), "1: reassign failed for MSR; COM3 is held by " + other + ", plugged in.\n");
+  EXPECT_EQ(run("r"),
+            "1: reassign failed for MSR; COM3 is held by the Ports device " + other + ", plugged in.\n");
   EXPECT_EQ(run("u"), "0: uninstalled; 6 devices of the card removed.\n");
   ASSERT_TRUE(m.FindDevice(other)->present);
   EXPECT_EQ(m.FindValue(sim::DeviceParametersKey(other), "PortName")->data, "COM3");

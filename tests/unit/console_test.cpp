@@ -550,7 +550,6 @@ namespace {
 const char* const kChangingCalls[] = {"UpdateDriverForPlugAndPlayDevicesA",
                                       "RegSetValueExA",
                                       "SetupDiSetDeviceRegistryPropertyA",
-                                      "SetupDiRemoveDevice",
                                       "SetupDiSetClassInstallParamsA",
                                       "SetupDiCallClassInstaller",
                                       "ComDBOpen",

@@ -17,16 +17,17 @@ const std::string kFriendlyNames[4] = {
 const std::string kPortNames[4] = {"COM3", "COM4", "COM5", "COM6"};
 
 // The name a device was given, as "PortName|FriendlyName"; "-" for a value
-// never written. Both must be stored as terminated texts.
+// never written. Both must be written as texts with their terminator, as
+// RegSetValueExA asks of a REG_SZ value.
 std::string NamesOf(const sim::Machine& m, const std::string& id) {
   const sim::RegValue* port = m.FindValue(sim::DeviceParametersKey(id), "PortName");
   const sim::RegValue* friendly = m.FindValue(sim::EnumKey(id), "FriendlyName");
   for (const sim::RegValue* value : {port, friendly}) {
     if (value) {
-      EXPECT_TRUE(value->type == REG_SZ && value->nulAfter) << id;
+      EXPECT_TRUE(value->type == REG_SZ && value->Terminated()) << id;
     }
   }
-  return (port ? port->data : "-") + "|" + (friendly ? friendly->data : "-");
+  return (port ? port->Text() : "-") + "|" + (friendly ? friendly->Text() : "-");
 }
 
 std::string Named(int child) { return kPortNames[child] + "|" + kFriendlyNames[child]; }
@@ -67,7 +68,9 @@ TEST(Reassign, NamesTheFourChildrenAndPausesOnceAtTheEnd) {
   EXPECT_EQ(after, (std::vector<std::string>{"ReleaseMutex", "CloseHandle"}));
 }
 
-TEST(Reassign, StoresTheNamesWithoutTheirTerminator) {
+// The port's hardware key is opened through the setup API, for what
+// naming needs and no more; both texts are written with their terminator.
+TEST(Reassign, StoresTheNamesWithTheirTerminatorThroughTheDevicesKey) {
   sim::Machine& m = card::MachineWithCard();
   PortInstaller installer;
 
@@ -75,16 +78,19 @@ TEST(Reassign, StoresTheNamesWithoutTheirTerminator) {
 
   const sim::RegValue* port = m.FindValue(sim::DeviceParametersKey(card::ChildId(0)), "PortName");
   ASSERT_NE(port, nullptr);
-  EXPECT_EQ(port->data, std::string("COM3"));  // 4 bytes
+  EXPECT_EQ(port->data, std::string("COM3", 5));
   const std::vector<sim::Call> friendly = m.Calls("SetupDiSetDeviceRegistryPropertyA");
   ASSERT_EQ(friendly.size(), 1u);
   EXPECT_EQ(friendly[0].args[2], "12");
-  EXPECT_EQ(friendly[0].args[3], "QRV 7310-zz5 MSR Port (COM3)");
-  EXPECT_EQ(friendly[0].args[4], "28");
-  const sim::Call open = m.Calls("RegOpenKeyExA")[0];
-  EXPECT_EQ(open.args, (std::vector<std::string>{"HKEY_LOCAL_MACHINE",
-                                                 sim::DeviceParametersKey(card::ChildId(0)), "0",
-                                                 "0xF003F", "ptr"}));
+  EXPECT_EQ(friendly[0].args[3], std::string("QRV 7310-zz5 MSR Port (COM3)", 29));
+  EXPECT_EQ(friendly[0].args[4], "29");
+  EXPECT_TRUE(m.Calls("RegOpenKeyExA").empty());
+  std::vector<std::string> accesses;
+  for (const sim::Call& open : m.Calls("SetupDiOpenDevRegKey")) accesses.push_back(open.args[5]);
+  // The names' reading of every device, then the write.
+  EXPECT_EQ(accesses,
+            (std::vector<std::string>{"0x1", "0x1", "0x1", "0x1", "0x1", "0x1", "0x1", "0x3"}));
+  EXPECT_EQ(m.OpenKeyCount(), 0u);
 }
 
 TEST(Reassign, WithNoChildPresentEveryRowSucceedsAndNothingIsWritten) {
@@ -184,7 +190,7 @@ TEST(Reassign, ADeviceWhoseIdDoesNotFitIsLeftAlone) {
   }
   EXPECT_EQ(NamesOf(m, overlong[0]), "-|-");
   EXPECT_EQ(NamesOf(m, overlong[1]), "-|-");
-  EXPECT_EQ(m.Calls("RegOpenKeyExA").size(), 4u);
+  EXPECT_EQ(m.Calls("RegSetValueExA").size(), 4u);
   EXPECT_EQ(m.Calls("SetupDiSetDeviceRegistryPropertyA").size(), 4u);
 }
 
@@ -193,7 +199,7 @@ TEST(Reassign, APortNameThatWouldNotFitFailsBeforeAnythingIsWritten) {
   PortInstaller installer;
 
   EXPECT_EQ(installer.ReassignChildPort(MsrPort, std::string(80, 'P').c_str()), 1);
-  EXPECT_TRUE(m.Calls("RegOpenKeyExA").empty());
+  EXPECT_TRUE(m.Calls("RegSetValueExA").empty());
   EXPECT_EQ(NamesOf(m, card::ChildId(MsrPort)), "-|-");
 }
 
