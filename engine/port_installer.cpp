@@ -40,6 +40,16 @@ bool SameId(const char* a, const char* b) {
   return rest != nullptr && *rest == '\0';
 }
 
+// Where a run keeps what it owes the next one should it be cut off, below
+// HKEY_LOCAL_MACHINE\SOFTWARE, where only administrators and SYSTEM write:
+// the COM numbers of ports being removed, given back once they are gone;
+// and, in a volatile key, which Windows forgets when it restarts
+// ("RegCreateKeyExA": REG_OPTION_VOLATILE), the ports named but not yet
+// restarted under their new names.
+const char kRecordKey[] = "SOFTWARE\\qrvinst";
+const char kReleasesOwed[] = "Releases owed";
+const char kRestartsKey[] = "SOFTWARE\\qrvinst\\Restarts owed";
+
 // The COM number of a port name: n for "COM<n>" in any letter case, with n
 // from 1 to 4096 written without leading zeros; 0 for any other name.
 DWORD ComNumberOf(const char* name) {
@@ -108,8 +118,11 @@ PortInstaller::PortInstaller()
       census(nullptr),
       cardPortNames(),
       cardPortCount(0),
+      releasesKey(nullptr),
+      restartsKey(nullptr),
+      releasesOwed(),
       comDatabase(HCOMDB_INVALID_HANDLE_VALUE),
-      comDatabaseMissed(false),
+      comDatabaseMisses(0),
       driversAlreadyCurrent(false),
       installFault(InstallFault::None),
       missingInf(PortsInf),
@@ -129,8 +142,11 @@ PortInstaller::PortInstaller()
 }
 
 // Device information sets stay open until the process ends; the COM port
-// database, shared by the whole system, does not.
-PortInstaller::~PortInstaller() { CloseComDatabase(); }
+// database, shared by the whole system, and the records' keys do not.
+PortInstaller::~PortInstaller() {
+  CloseComDatabase();
+  CloseRecordKeys();
+}
 
 GUID* PortInstaller::ClassOf(InfFile inf) {
   switch (inf) {
@@ -276,17 +292,34 @@ int PortInstaller::InstallDrivers(BOOL* rebootRequired, bool interactive) {
   return 0;
 }
 
-// Whether the card has a device with the row's hardware ID and each such
-// device runs a driver.
+// Whether some present device has the row's hardware ID, and each such
+// device runs a driver. The devices are found among those of every class,
+// by their hardware IDs: whatever INF classes set-up could read.
 bool PortInstaller::RowHasDriver(const HardwareIdRow& row) {
-  HDEVINFO set = OpenClassSet(row.inf);
+  HDEVINFO set = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT);
   bool found = false;
   for (DWORD index = 0; NextDevice(set, index); ++index) {
-    if (!ReadInstanceId(set) || !IsInstanceOf(instanceId, row.hardwareId)) continue;
+    if (!HasHardwareId(set, row.hardwareId)) continue;
     found = true;
     if (!RunsDriver(set)) return false;
   }
   return found;
+}
+
+// Whether the device in deviceRecord has the hardware ID among its own, a
+// REG_MULTI_SZ list ("SetupDiGetDeviceRegistryProperty"); a list too long to
+// read is taken for none.
+bool PortInstaller::HasHardwareId(HDEVINFO set, const char* hardwareId) {
+  char ids[1024] = {};
+  if (SetupDiGetDeviceRegistryPropertyA(set, &deviceRecord, SPDRP_HARDWAREID, nullptr,
+                                        reinterpret_cast<BYTE*>(ids), sizeof ids - 2,
+                                        nullptr) != TRUE) {
+    return false;
+  }
+  for (const char* id = ids; *id != '\0'; id += std::strlen(id) + 1) {
+    if (SameId(id, hardwareId)) return true;
+  }
+  return false;
 }
 
 // Whether the device in deviceRecord runs a driver: its driver key is set.
@@ -336,6 +369,9 @@ int PortInstaller::ReassignChildPort(ChildPort child, const char* portName, Chil
       return 1;
     }
     CardPortName* walked = FindCardPort();
+    // The ID outlasts instanceId, which takes the names.
+    char id[kInstanceIdSize];
+    FormatInto(id, "%s", instanceId);
 
     // The port's hardware key, opened the way Windows documents, for what
     // naming needs and no more ("Opening a device's hardware key": never
@@ -343,18 +379,38 @@ int PortInstaller::ReassignChildPort(ChildPort child, const char* portName, Chil
     const HKEY key = SetupDiOpenDevRegKey(portDevices, &deviceRecord, DICS_FLAG_GLOBAL, 0,
                                           DIREG_DEV, KEY_QUERY_VALUE | KEY_SET_VALUE);
     if (key == static_cast<HKEY>(INVALID_HANDLE_VALUE)) return 1;
+    // The numbers before the name: a run cut off in between leaves the
+    // port with its old name, and the next run renames it again, finding
+    // the new number claimed already (as a claim wants it) and the old one
+    // released already. The name written first would leave the old number
+    // claimed by nobody, for good.
+    const NumberChange change = BeginNumberChange(walked, number);
+    // Until the renamed port has restarted under its new name, the next run
+    // is to restart it: a run cut off after the name is written, or whose
+    // port could not be restarted, leaves that owed, until Windows restarts.
+    const bool restartOwed = change.changed || RestartOwed(id);
+    if (change.changed) OweRestart(id, portName);
     FormatInto(instanceId, "%s", portName);
     const LONG written = RegSetValueExA(key, "PortName", 0, REG_SZ, AsBytes(instanceId),
                                         SizeWithTerminator(instanceId));
     RegCloseKey(key);
-    if (written != ERROR_SUCCESS) return 1;
+    if (written != ERROR_SUCCESS) {
+      UndoNumberChange(change);
+      if (change.changed) OweRestart(id, nullptr);
+      return 1;
+    }
     FormatInto(instanceId, row.friendlyNameFormat, portName);
     SetupDiSetDeviceRegistryPropertyA(portDevices, &deviceRecord, SPDRP_FRIENDLYNAME,
                                       AsBytes(instanceId), SizeWithTerminator(instanceId));
-    // A port that kept its name is left running.
-    if (ChangeComNumber(walked, number)) {
-      ++ports->renamed;
-      if (!RestartPort()) ++ports->notRestarted;
+    FinishNumberChange(walked, change);
+    if (change.changed) ++ports->renamed;
+    // A port that kept its name, and owes no restart, is left running.
+    if (restartOwed) {
+      if (RestartPort()) {
+        OweRestart(id, nullptr);
+      } else {
+        ++ports->notRestarted;
+      }
     }
   }
   return 0;
@@ -404,16 +460,30 @@ int PortInstaller::RemoveChildDevices() {
   for (DWORD index = 0; NextDevice(portDevices, index); ++index) {
     if (!ReadInstanceId(portDevices)) continue;
     CardPortName* walked = FindCardPort();
+    const DWORD number = walked != nullptr && walked->known ? walked->number : 0;
     for (const ChildPortRow& row : ChildPortTable) {
-      if (IsChildPort(row.tag) && RemoveDevice(portDevices)) ChangeComNumber(walked, 0);
+      if (!IsChildPort(row.tag)) continue;
+      // Owed before the removal: a run cut off after it leaves the port
+      // gone, and only this record tells the next run to give its number
+      // back. Settled once the number is given back, or kept by another
+      // device.
+      OweRelease(number, true);
+      const DWORD misses = comDatabaseMisses;
+      if (RemoveDevice(portDevices)) FinishNumberChange(walked, BeginNumberChange(walked, 0));
+      if (comDatabaseMisses == misses) OweRelease(number, false);
     }
   }
+  ForgetRecords();
   return 0;
 }
 
 int PortInstaller::RemoveParentDevices() {
-  if (RemoveCardFunction(ProductInf) != 0) return 1;
-  return RemoveCardFunction(BaseInf);
+  const Removal product = RemoveCardFunction(ProductInf);
+  if (product == Removal::Failed) return 1;
+  // The base function goes also where the product function is gone: a run
+  // cut off between the two removals left it, and it is the card's by its
+  // hardware ID alone.
+  return RemoveCardFunction(BaseInf) == Removal::Done && product == Removal::Done ? 0 : 1;
 }
 
 // Whether instanceId names one of the card's child ports that carries the
@@ -443,14 +513,14 @@ bool PortInstaller::IsCardDevice(InfFile inf) const {
 // Removes the first present device of the INF's class that is this card's
 // function, and not one already waiting for the restart to go; other
 // products' devices are left alone.
-int PortInstaller::RemoveCardFunction(InfFile inf) {
+PortInstaller::Removal PortInstaller::RemoveCardFunction(InfFile inf) {
   HDEVINFO set = OpenClassSet(inf);
   for (DWORD index = 0; NextDevice(set, index); ++index) {
     if (ReadInstanceId(set) && IsCardDevice(inf) && !RemovalPending()) {
-      return RemoveDevice(set) ? 0 : 1;
+      return RemoveDevice(set) ? Removal::Done : Removal::Failed;
     }
   }
-  return 1;
+  return Removal::NoneFound;
 }
 
 // Removes the device in deviceRecord: true when it was. One that Windows
@@ -614,6 +684,121 @@ void PortInstaller::ReadPortNames() {
       GetLastError() != ERROR_NO_MORE_ITEMS) {
     portNamesUnknown = true;
   }
+  SettleOwedReleases();
+}
+
+// Opens the key of the releases owed, or of the restarts owed, making it
+// where asked to; null when it cannot be had.
+HKEY PortInstaller::RecordKey(bool restarts, bool create) {
+  HKEY& key = restarts ? restartsKey : releasesKey;
+  if (key != nullptr) return key;
+  const char* path = restarts ? kRestartsKey : kRecordKey;
+  HKEY opened = nullptr;
+  LONG result =
+      RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &opened);
+  if (result == ERROR_FILE_NOT_FOUND && create) {
+    // The restarts' key lies below the releases', which outlasts a restart:
+    // made first, or it would be made volatile too.
+    HKEY parent = nullptr;
+    if (restarts &&
+        RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRecordKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_QUERY_VALUE, nullptr, &parent, nullptr) == ERROR_SUCCESS) {
+      RegCloseKey(parent);
+    }
+    result = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr,
+                             restarts ? REG_OPTION_VOLATILE : REG_OPTION_NON_VOLATILE,
+                             KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &opened, nullptr);
+  }
+  if (result != ERROR_SUCCESS) return nullptr;
+  key = opened;
+  return key;
+}
+
+void PortInstaller::CloseRecordKeys() {
+  for (HKEY* key : {&releasesKey, &restartsKey}) {
+    if (*key != nullptr) RegCloseKey(*key);
+    *key = nullptr;
+  }
+}
+
+// Records that a port, by its instance ID, is named portName but has not
+// restarted under it, or with null that it has.
+void PortInstaller::OweRestart(const char* id, const char* portName) {
+  const HKEY key = RecordKey(true, portName != nullptr);
+  if (key == nullptr) return;
+  if (portName != nullptr) {
+    RegSetValueExA(key, id, 0, REG_SZ, AsBytes(portName), SizeWithTerminator(portName));
+  } else {
+    RegDeleteValueA(key, id);
+  }
+}
+
+bool PortInstaller::RestartOwed(const char* id) {
+  const HKEY key = RecordKey(true, false);
+  return key != nullptr &&
+         RegQueryValueExA(key, id, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+}
+
+// Records, or settles, that a number is to be given back once its port is
+// gone: a bit each, from bit 0 of the first byte for COM1.
+void PortInstaller::OweRelease(DWORD number, bool owed) {
+  if (number == 0) return;
+  BYTE& bits = releasesOwed[(number - 1) / 8];
+  const BYTE bit = static_cast<BYTE>(1U << ((number - 1) % 8));
+  if (((bits & bit) != 0) == owed) return;
+  bits = static_cast<BYTE>(owed ? bits | bit : bits & ~bit);
+  WriteOwedReleases();
+}
+
+void PortInstaller::WriteOwedReleases() {
+  DWORD size = sizeof releasesOwed;
+  while (size > 0 && releasesOwed[size - 1] == 0) --size;
+  const HKEY key = RecordKey(false, size != 0);
+  if (key == nullptr) return;
+  if (size == 0) {
+    RegDeleteValueA(key, kReleasesOwed);
+  } else {
+    RegSetValueExA(key, kReleasesOwed, 0, REG_BINARY, releasesOwed, size);
+  }
+}
+
+// Gives back what a run that was cut off owed: each number of a port it
+// removed that no device holds now, if it is still claimed. A number that
+// some device holds is not the program's to give back.
+void PortInstaller::SettleOwedReleases() {
+  const HKEY key = RecordKey(false, false);
+  if (key == nullptr) return;
+  DWORD type = 0;
+  DWORD size = sizeof releasesOwed;
+  if (RegQueryValueExA(key, kReleasesOwed, nullptr, &type, releasesOwed, &size) != ERROR_SUCCESS ||
+      type != REG_BINARY) {
+    std::memset(releasesOwed, 0, sizeof releasesOwed);
+    return;
+  }
+  bool changed = false;
+  for (DWORD number = 1; number <= kComNumberCount; ++number) {
+    BYTE& bits = releasesOwed[(number - 1) / 8];
+    const BYTE bit = static_cast<BYTE>(1U << ((number - 1) % 8));
+    if ((bits & bit) == 0) continue;
+    const DWORD misses = comDatabaseMisses;
+    if (comNumberHolders[number] == 0) ReleaseComNumber(number);
+    // One that could not be given back yet stays owed.
+    if (comDatabaseMisses != misses) continue;
+    bits = static_cast<BYTE>(bits & ~bit);
+    changed = true;
+  }
+  if (changed) WriteOwedReleases();
+}
+
+// Once the card's ports are removed and nothing is owed, no record is left.
+void PortInstaller::ForgetRecords() {
+  if (std::any_of(std::begin(releasesOwed), std::end(releasesOwed),
+                  [](BYTE bits) { return bits != 0; })) {
+    return;
+  }
+  CloseRecordKeys();
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, kRestartsKey);
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, kRecordKey);
 }
 
 // Whether the device in deviceRecord is plugged in. Windows knows no device
@@ -643,42 +828,68 @@ PortInstaller::CardPortName* PortInstaller::FindCardPort() {
   return nullptr;
 }
 
-// A port of the card, as the walk read it, went from the number the walk
+// A port of the card, as the walk read it, goes from the number the walk
 // read to another (0 for none, as when it was removed): the new number is
 // claimed and the old one released once no device holds it. Nothing is
 // released while some device's name is unknown, and a number that stays
-// claimed for that reason counts as a miss. True when the port held another
-// number, or one that could not be read.
-bool PortInstaller::ChangeComNumber(CardPortName* walked, DWORD to) {
-  const DWORD from = walked != nullptr && walked->known ? walked->number : 0;
-  const bool changed = walked == nullptr || !walked->known || from != to;
+// claimed for that reason counts as a miss. A removed port's number that
+// another device still holds stays claimed. The change tells whether the
+// port held another number, or one that could not be read.
+PortInstaller::NumberChange PortInstaller::BeginNumberChange(const CardPortName* walked, DWORD to) {
+  NumberChange change{};
+  change.to = to;
+  change.from = walked != nullptr && walked->known ? walked->number : 0;
+  change.changed = walked == nullptr || !walked->known || change.from != to;
   if (to != 0) {
-    if (from != to) ++comNumberHolders[to];
+    if (change.from != to) ++comNumberHolders[to];
     // A number in use already, by this port or another of the same name,
     // is as a claim wants it.
     const LONG claim = comDatabase == HCOMDB_INVALID_HANDLE_VALUE
                            ? static_cast<LONG>(ERROR_INVALID_HANDLE)
                            : ComDBClaimPort(comDatabase, to, FALSE, nullptr);
+    change.claimed = claim == ERROR_SUCCESS;
     if (claim != ERROR_SUCCESS && claim != static_cast<LONG>(ERROR_SHARING_VIOLATION)) {
-      comDatabaseMissed = true;
+      ++comDatabaseMisses;
     }
   }
   if (walked == nullptr || !walked->known) {
     // Whatever the port held may now be held by nobody.
-    comDatabaseMissed = true;
-  } else if (from != 0 && from != to) {
-    if (comNumberHolders[from] > 0) --comNumberHolders[from];
-    if (comNumberHolders[from] == 0) {
-      ReleaseComNumber(from);
+    ++comDatabaseMisses;
+  } else if (change.from != 0 && change.from != to) {
+    if (comNumberHolders[change.from] > 0) --comNumberHolders[change.from];
+    if (comNumberHolders[change.from] == 0) {
+      change.released = ReleaseComNumber(change.from);
     } else if (to == 0) {
-      KeepClaimed(from);
+      KeepClaimed(change.from);
     }
   }
-  if (walked != nullptr) {
-    walked->number = to;
-    walked->known = true;
+  return change;
+}
+
+// Puts the numbers back as they were before a change whose name could not
+// be written.
+void PortInstaller::UndoNumberChange(const NumberChange& change) {
+  if (change.from == change.to) return;
+  if (change.to != 0) {
+    if (comNumberHolders[change.to] > 0) --comNumberHolders[change.to];
+    if (change.claimed && ComDBReleasePort(comDatabase, change.to) != ERROR_SUCCESS) {
+      ++comDatabaseMisses;
+    }
   }
-  return changed;
+  if (change.from != 0) {
+    ++comNumberHolders[change.from];
+    if (change.released &&
+        ComDBClaimPort(comDatabase, change.from, FALSE, nullptr) != ERROR_SUCCESS) {
+      ++comDatabaseMisses;
+    }
+  }
+}
+
+// The walk's reading of the port follows the change once it is done.
+void PortInstaller::FinishNumberChange(CardPortName* walked, const NumberChange& change) {
+  if (walked == nullptr) return;
+  walked->number = change.to;
+  walked->known = true;
 }
 
 // Whether the database holds a claim of the number; false when it could not
@@ -690,7 +901,7 @@ bool PortInstaller::ReadClaim(DWORD number, bool& claimed) {
   if (portNamesUnknown || comDatabase == HCOMDB_INVALID_HANDLE_VALUE ||
       ComDBGetCurrentPortUsage(comDatabase, usage, sizeof usage, CDB_REPORT_BITS, &reported) !=
           ERROR_SUCCESS) {
-    comDatabaseMissed = true;
+    ++comDatabaseMisses;
     return false;
   }
   // A number beyond the database's size is claimed by nobody.
@@ -705,7 +916,7 @@ void PortInstaller::KeepClaimed(DWORD number) {
   bool claimed = false;
   if (ReadClaim(number, claimed) && !claimed &&
       ComDBClaimPort(comDatabase, number, FALSE, nullptr) != ERROR_SUCCESS) {
-    comDatabaseMissed = true;
+    ++comDatabaseMisses;
   }
 }
 
@@ -715,12 +926,13 @@ void PortInstaller::KeepClaimed(DWORD number) {
 // Not Released When You Remove a Multi-Port Serial Controller", KB 271523),
 // and a number is released once, never after another device claimed it.
 // The database says which numbers are claimed ("ComDBGetCurrentPortUsage").
-void PortInstaller::ReleaseComNumber(DWORD number) {
+// True when this call released it.
+bool PortInstaller::ReleaseComNumber(DWORD number) {
   bool claimed = false;
-  if (ReadClaim(number, claimed) && claimed &&
-      ComDBReleasePort(comDatabase, number) != ERROR_SUCCESS) {
-    comDatabaseMissed = true;
-  }
+  if (!ReadClaim(number, claimed) || !claimed) return false;
+  if (ComDBReleasePort(comDatabase, number) == ERROR_SUCCESS) return true;
+  ++comDatabaseMisses;
+  return false;
 }
 
 int PortInstaller::OpenComDatabase() {

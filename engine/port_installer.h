@@ -130,9 +130,12 @@ class PortInstaller {
   // it was opened. Without it the ports are named and removed all the same.
   int OpenComDatabase();
   void CloseComDatabase();
+  // Closes the keys of what the run owes a run after it, should it be cut
+  // off (see RemoveChildDevices and ReassignChildPort).
+  void CloseRecordKeys();
   // Whether a claim or a release that was due could not be made, because
   // the database could not be opened or refused the call.
-  bool ComDatabaseMissed() const { return comDatabaseMissed; }
+  bool ComDatabaseMissed() const { return comDatabaseMisses != 0; }
   // Removes the card's product function and then, only when that worked,
   // its base function, one device each: 0 when both were removed, else 1.
   // Each run opens its device sets afresh.
@@ -169,7 +172,9 @@ class PortInstaller {
   bool NeedsRestart(HDEVINFO set, PSP_DEVINFO_DATA record);
   bool RemovalPending() const;
   bool RowHasDriver(const HardwareIdRow& row);
-  int RemoveCardFunction(InfFile inf);
+  enum class Removal { Done, NoneFound, Failed };
+  Removal RemoveCardFunction(InfFile inf);
+  bool HasHardwareId(HDEVINFO set, const char* hardwareId);
   bool ReadComNumber(HDEVINFO set, DWORD& number);
   template <std::size_t N>
   bool ReadPortName(HDEVINFO set, char (&name)[N]);
@@ -181,10 +186,29 @@ class PortInstaller {
   bool RestartPort();
   struct CardPortName;
   CardPortName* FindCardPort();
-  bool ChangeComNumber(CardPortName* walked, DWORD to);
+  // What a change of a port's number did: the numbers, whether the port's
+  // number changed (or was not known), and whether the new one was claimed
+  // and the old one released by this change.
+  struct NumberChange {
+    DWORD from;
+    DWORD to;
+    bool changed;
+    bool claimed;
+    bool released;
+  };
+  NumberChange BeginNumberChange(const CardPortName* walked, DWORD to);
+  void UndoNumberChange(const NumberChange& change);
+  static void FinishNumberChange(CardPortName* walked, const NumberChange& change);
   bool ReadClaim(DWORD number, bool& claimed);
   void KeepClaimed(DWORD number);
-  void ReleaseComNumber(DWORD number);
+  bool ReleaseComNumber(DWORD number);
+  HKEY RecordKey(bool restarts, bool create);
+  void OweRestart(const char* id, const char* portName);
+  bool RestartOwed(const char* id);
+  void OweRelease(DWORD number, bool owed);
+  void WriteOwedReleases();
+  void SettleOwedReleases();
+  void ForgetRecords();
 
   HDEVINFO portDevices;
   GUID portsClass;
@@ -234,8 +258,15 @@ class PortInstaller {
   static constexpr DWORD kMaxCardPorts = 16;  // four cards
   CardPortName cardPortNames[kMaxCardPorts];
   DWORD cardPortCount;
+  // The keys of what a cut-off run would owe the next one, and the COM
+  // numbers owed a release, as recorded.
+  HKEY releasesKey;
+  HKEY restartsKey;
+  BYTE releasesOwed[kComNumberCount / 8];
   HCOMDB comDatabase;
-  bool comDatabaseMissed;
+  // Claims or releases that were due and could not be made, because the
+  // database could not be opened or refused the call.
+  DWORD comDatabaseMisses;
   bool driversAlreadyCurrent;
   InstallFault installFault;
   InfFile missingInf;

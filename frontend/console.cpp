@@ -170,6 +170,7 @@ Verdict RunReassignSequence(PortInstaller& installer, bool strict) {
   }
   // Not held through the pause: other installers wait for it.
   installer.CloseComDatabase();
+  installer.CloseRecordKeys();
   Sleep(3000);
   // A port that could not be restarted answers to its new name once
   // Windows restarts: a plain run lets Windows ask for that, once, at the
@@ -190,6 +191,7 @@ Verdict RunUninstallSequence(PortInstaller& installer, bool strict) {
   installer.OpenComDatabase();
   installer.RemoveChildDevices();
   installer.CloseComDatabase();
+  installer.CloseRecordKeys();
   installer.RemoveParentDevices();
   // A second run removes a second card's functions. Only the spacing of the
   // line tells whether it did.

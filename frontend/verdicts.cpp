@@ -140,11 +140,13 @@ void ListRow(char (&list)[64], const char* name) {
 Verdict ReassignVerdict(const ReassignFacts& facts) {
   Verdict verdict{};
   verdict.status = facts.notNamed;
-  if (facts.notNamed == 0 && facts.renamed == 0) {
-    Set(verdict, 0, "all four ports already had their names.");
-  } else if (facts.notNamed == 0 && facts.notRestarted != 0) {
+  // A port named by an earlier run that has still not restarted under its
+  // name counts too.
+  if (facts.notNamed == 0 && facts.notRestarted != 0) {
     Set(verdict, kRestartNeeded,
         "ports named; restart Windows so that they answer to their new names.");
+  } else if (facts.notNamed == 0 && facts.renamed == 0) {
+    Set(verdict, 0, "all four ports already had their names.");
   } else if (facts.notNamed == 0) {
     Set(verdict, 0, "all four ports reassigned.");
   } else if (facts.failed[0] == '\0' && facts.notNamed == (1 << ChildPortCount) - 1) {

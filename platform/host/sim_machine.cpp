@@ -87,6 +87,10 @@ std::string DllOf(const std::string& function) {
 // occurrence of it.
 std::optional<DWORD> Enter(const char* function, std::vector<std::string> args) {
   Machine& m = M();
+  // A process that ended makes no more calls: whatever the program would
+  // still call does nothing, and fails.
+  if (++m.callsMade > m.endProcessAfter && m.endProcessAfter != 0) m.processEnded = true;
+  if (m.processEnded) return ERROR_PROCESS_ABORTED;
   m.journal.push_back({function, std::move(args)});
   const auto dll = m.unavailableDlls.find(DllOf(function));
   if (dll != m.unavailableDlls.end()) return dll->second;
@@ -296,6 +300,42 @@ Device& Machine::AddDevice(const std::string& instanceId, const std::string& har
   device.classGuid = classGuid;
   devices.push_back(device);
   return devices.back();
+}
+
+void Machine::EndOfProcess() {
+  sets.clear();
+  installFlags.clear();
+  setInstallFlags.clear();
+  classInstallParams.clear();
+  openKeys.clear();
+  openComDatabases.clear();
+  openMutexes.clear();
+  mutexOwned = false;
+  securityDescriptors.clear();
+  callCounts.clear();
+  lastError = ERROR_SUCCESS;
+  processEnded = false;
+  endProcessAfter = 0;
+  callsMade = 0;
+}
+
+void Machine::RestartWindows() {
+  EndOfProcess();
+  for (auto key = registry.begin(); key != registry.end();) {
+    key = volatileKeys.count(key->first) != 0 ? registry.erase(key) : std::next(key);
+  }
+  volatileKeys.clear();
+  for (Device& device : devices) {
+    if (device.problem == CM_PROB_WILL_BE_REMOVED) {
+      device.problem = 0;
+      device.inUse = false;
+      RemoveDevice(nullptr, device);
+    }
+    if (!device.present) continue;
+    device.inUse = false;
+    const RegValue* name = FindValue(DeviceParametersKey(device.instanceId), "PortName");
+    if (name != nullptr) device.startedAs = name->Text();
+  }
 }
 
 void Machine::FailCall(const std::string& function, int occurrence, DWORD error) {
@@ -923,6 +963,99 @@ LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type
   if (!data) return ERROR_SUCCESS;
   if (bytes.size() > room) return ERROR_MORE_DATA;
   std::copy(bytes.begin(), bytes.end(), data);
+  return ERROR_SUCCESS;
+}
+
+// Opens an existing key under HKEY_LOCAL_MACHINE; a device's hardware key
+// only for the rights its security grants.
+LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) {
+  if (const auto fault =
+          Enter("RegOpenKeyExA", {sim::KeyName(key), sim::Text(subKey), sim::Number(options),
+                                  sim::Hex(access), sim::Pointer(result)})) {
+    return static_cast<LONG>(*fault);
+  }
+  if (key != HKEY_LOCAL_MACHINE) return ERROR_INVALID_HANDLE;
+  if (!subKey || !result) return ERROR_INVALID_PARAMETER;
+  if (!M().KeyExists(subKey)) return ERROR_FILE_NOT_FOUND;
+  // A device's hardware key grants what its security grants.
+  if (std::any_of(M().devices.begin(), M().devices.end(), [&](const sim::Device& device) {
+        return sim::Lower(sim::DeviceParametersKey(device.instanceId)) == sim::Lower(subKey) &&
+               (access & ~device.keyAccess) != 0;
+      })) {
+    return ERROR_ACCESS_DENIED;
+  }
+  *result = sim::OpenKey(subKey);
+  return ERROR_SUCCESS;
+}
+
+// Opens a key under HKEY_LOCAL_MACHINE, making it and the keys above it
+// where they are missing; REG_OPTION_VOLATILE makes those volatile, which
+// Windows forgets when it restarts, and a volatile key can have no other
+// kind below it ("RegCreateKeyExA": ERROR_CHILD_MUST_BE_VOLATILE).
+LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options,
+                     REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result,
+                     LPDWORD disposition) {
+  if (const auto fault =
+          Enter("RegCreateKeyExA",
+                {sim::KeyName(key), sim::Text(subKey), sim::Number(reserved),
+                 sim::Pointer(keyClass), sim::Number(options), sim::Hex(access),
+                 sim::Pointer(security), sim::Pointer(result), sim::Pointer(disposition)})) {
+    return static_cast<LONG>(*fault);
+  }
+  if (key != HKEY_LOCAL_MACHINE) return ERROR_INVALID_HANDLE;
+  if (!subKey || !result || reserved != 0 || (options & ~REG_OPTION_VOLATILE) != 0) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  sim::Machine& m = M();
+  const std::string path = subKey;
+  const bool existed = m.KeyExists(path);
+  std::string parent;
+  for (std::size_t end = 0; end != std::string::npos;) {
+    end = path.find('\\', end + 1);
+    const std::string part = path.substr(0, end);
+    if (m.KeyExists(part)) {
+      parent = part;
+      continue;
+    }
+    if (m.volatileKeys.count(parent) != 0 && (options & REG_OPTION_VOLATILE) == 0) {
+      return ERROR_CHILD_MUST_BE_VOLATILE;
+    }
+    m.registry[part];
+    if ((options & REG_OPTION_VOLATILE) != 0) m.volatileKeys.insert(part);
+    parent = part;
+  }
+  *result = sim::OpenKey(path);
+  if (disposition) *disposition = existed ? 2 : 1;  // REG_OPENED_EXISTING_KEY, REG_CREATED_NEW_KEY
+  return ERROR_SUCCESS;
+}
+
+LONG RegDeleteValueA(HKEY key, LPCSTR valueName) {
+  if (const auto fault = Enter("RegDeleteValueA", {sim::KeyName(key), sim::Text(valueName)}))
+    return static_cast<LONG>(*fault);
+  const std::string* path = sim::OpenKeyPath(key);
+  if (!path) return ERROR_INVALID_HANDLE;
+  if (!M().KeyExists(*path)) return ERROR_KEY_DELETED;
+  return static_cast<LONG>(M().registry[*path].erase(valueName ? valueName : "") != 0
+                               ? ERROR_SUCCESS
+                               : ERROR_FILE_NOT_FOUND);
+}
+
+// Deletes a key below HKEY_LOCAL_MACHINE that has no subkeys
+// ("RegDeleteKeyA": the key must not have subkeys).
+LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) {
+  if (const auto fault = Enter("RegDeleteKeyA", {sim::KeyName(key), sim::Text(subKey)}))
+    return static_cast<LONG>(*fault);
+  if (key != HKEY_LOCAL_MACHINE) return ERROR_INVALID_HANDLE;
+  if (!subKey) return ERROR_INVALID_PARAMETER;
+  sim::Machine& m = M();
+  const auto found = m.registry.find(subKey);
+  if (found == m.registry.end()) return ERROR_FILE_NOT_FOUND;
+  const std::string below = sim::Lower(subKey) + "\\";
+  for (const auto& [path, values] : m.registry) {
+    if (sim::Lower(path).rfind(below, 0) == 0) return ERROR_ACCESS_DENIED;
+  }
+  m.volatileKeys.erase(found->first);
+  m.registry.erase(found);
   return ERROR_SUCCESS;
 }
 

@@ -116,6 +116,23 @@ class Machine {
   // loader's error, 126 for a missing DLL and 127 for a missing function.
   void MakeDllUnavailable(const std::string& dll, DWORD error = ERROR_MOD_NOT_FOUND);
 
+  // The process of the run ends right after its n-th platform call, as when
+  // it is killed or the machine loses power: every later call does nothing
+  // and fails. 0 for never.
+  std::size_t endProcessAfter = 0;
+  std::size_t callsMade = 0;
+  // What dies with the process: its device information sets and their
+  // install parameters, its open keys, its COM port database handles, its
+  // mutex handles and the ownership of the mutex, its security descriptors.
+  // The registry, the devices, their drivers and the database's claims
+  // stay.
+  void EndOfProcess();
+  // Windows restarts: the process ends, volatile keys are gone ("RegCreateKeyExA":
+  // REG_OPTION_VOLATILE keys are not preserved when the system is restarted),
+  // removals left for the restart are done, nothing is in use any more, and
+  // every port starts with the name it holds.
+  void RestartWindows();
+
   // Inspecting.
   std::vector<Call> Calls(const std::string& function) const;
   const Device* FindDevice(const std::string& instanceId) const;
@@ -143,8 +160,12 @@ class Machine {
   // Remove a Multi-Port Serial Controller", KB 271523: a removal through
   // Device Manager unregisters the ports' numbers).
   bool portsClassInstallerReleases = true;
+  // The run's process has ended (see endProcessAfter).
+  bool processEnded = false;
   std::vector<Device> devices;
   std::map<std::string, RegKey, NoCase> registry;
+  // The keys that go when Windows restarts.
+  std::set<std::string, NoCase> volatileKeys;
   std::vector<Call> journal;
   DWORD lastError = ERROR_SUCCESS;
   // Driver updates for these hardware IDs work but need a restart, which

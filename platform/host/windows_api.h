@@ -135,7 +135,11 @@ constexpr REGSAM KEY_QUERY_VALUE = 0x00000001;
 constexpr REGSAM KEY_SET_VALUE = 0x00000002;
 constexpr REGSAM KEY_ALL_ACCESS = 0x000F003F;
 constexpr DWORD REG_SZ = 1;
+constexpr DWORD REG_BINARY = 3;
 constexpr DWORD REG_MULTI_SZ = 7;
+constexpr DWORD REG_OPTION_NON_VOLATILE = 0x00000000;
+constexpr DWORD REG_OPTION_VOLATILE = 0x00000001;
+constexpr DWORD ERROR_CHILD_MUST_BE_VOLATILE = 1021;
 
 constexpr DWORD ERROR_SUCCESS = 0;
 constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
@@ -154,6 +158,7 @@ constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
 constexpr DWORD ERROR_CANTWRITE = 1013;
 constexpr DWORD ERROR_KEY_DELETED = 1018;
 constexpr DWORD ERROR_INVALID_USER_BUFFER = 1784;
+constexpr DWORD ERROR_PROCESS_ABORTED = 1067;
 constexpr DWORD ERROR_INVALID_FLAGS = 1004;
 constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 constexpr DWORD ERROR_NOT_OWNER = 288;
@@ -242,8 +247,14 @@ BOOL UpdateDriverForPlugAndPlayDevicesA(HWND parent, LPCSTR hardwareId, LPCSTR f
                                         DWORD installFlags, PBOOL rebootRequired);
 
 // advapi32
+LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
+LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options,
+                     REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result,
+                     LPDWORD disposition);
 LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
                     DWORD dataSize);
+LONG RegDeleteValueA(HKEY key, LPCSTR valueName);
+LONG RegDeleteKeyA(HKEY key, LPCSTR subKey);
 LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
                       LPDWORD dataSize);
 LONG RegCloseKey(HKEY key);

@@ -40,8 +40,12 @@ enum Function {
   WaitNoPendingInstalls,
   GetDevNodeStatus,
   UpdateDriver,
+  OpenKey,
+  CreateKey,
   QueryValue,
   SetValue,
+  DeleteValue,
+  DeleteKey,
   CloseKey,
   ConvertSecurityDescriptor,
   OpenComDb,
@@ -77,8 +81,12 @@ constexpr Import kImports[FunctionCount] = {
     // one that failed: strict but never wrong.
     {"CM_Get_DevNode_Status", Setupapi, true},
     {"UpdateDriverForPlugAndPlayDevicesA", Newdev, false},
+    {"RegOpenKeyExA", Advapi32, false},
+    {"RegCreateKeyExA", Advapi32, false},
     {"RegQueryValueExA", Advapi32, false},
     {"RegSetValueExA", Advapi32, false},
+    {"RegDeleteValueA", Advapi32, false},
+    {"RegDeleteKeyA", Advapi32, false},
     {"RegCloseKey", Advapi32, false},
     {"ConvertStringSecurityDescriptorToSecurityDescriptorA", Advapi32, false},
     {"ComDBOpen", Msports, false},
@@ -261,6 +269,30 @@ BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND parent, LPCSTR hardwareId, L
 }
 
 // advapi32: the registry gives its error as the result.
+
+LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) {
+  const auto f = Resolved<decltype(&RegOpenKeyExA)>(OpenKey);
+  return f != nullptr ? f(key, subKey, options, access, result) : static_cast<LONG>(GetLastError());
+}
+
+LONG WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options,
+                            REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result,
+                            LPDWORD disposition) {
+  const auto f = Resolved<decltype(&RegCreateKeyExA)>(CreateKey);
+  return f != nullptr
+             ? f(key, subKey, reserved, keyClass, options, access, security, result, disposition)
+             : static_cast<LONG>(GetLastError());
+}
+
+LONG WINAPI RegDeleteValueA(HKEY key, LPCSTR valueName) {
+  const auto f = Resolved<decltype(&RegDeleteValueA)>(DeleteValue);
+  return f != nullptr ? f(key, valueName) : static_cast<LONG>(GetLastError());
+}
+
+LONG WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey) {
+  const auto f = Resolved<decltype(&RegDeleteKeyA)>(DeleteKey);
+  return f != nullptr ? f(key, subKey) : static_cast<LONG>(GetLastError());
+}
 
 LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type,
                              LPBYTE data, LPDWORD dataSize) {

@@ -25,6 +25,30 @@ const char kKey[] = "SYSTEM\\CurrentControlSet\\Control\\COM Name Arbiter";
 const char kValue[] = "ComDB";
 constexpr DWORD kMaxPorts = 4096;  // COMDB_MAX_PORTS_ARBITRATED
 
+// Each call is announced with OutputDebugStringA, a call of kernel32's that
+// Wine's relay log shows, so that a test sees the database's calls in their
+// place among the program's (lib.sh's exe_trace): "qrvcomdb: ComDBClaimPort(7)".
+// (Written out by hand: the DLL imports nothing but kernel32, as the planted
+// DLLs built from this file must not bring others in.)
+void Announce(const char* function, DWORD number = 0, bool withNumber = false) {
+  char text[64] = "qrvcomdb: ";
+  lstrcatA(text, function);
+  char digits[12];
+  int length = 0;
+  if (withNumber) {
+    do {
+      digits[length++] = static_cast<char>('0' + number % 10);
+      number /= 10;
+    } while (number != 0);
+  }
+  char* end = text + lstrlenA(text);
+  *end++ = '(';
+  while (length > 0) *end++ = digits[--length];
+  *end++ = ')';
+  *end = '\0';
+  OutputDebugStringA(text);
+}
+
 #ifdef QRV_COMDB_NO_RELEASE
 void Called() {
   HMODULE self = nullptr;
@@ -92,6 +116,7 @@ bool InRange(DWORD number) { return number >= 1 && number <= kMaxPorts; }
 
 extern "C" __declspec(dllexport) LONG WINAPI ComDBOpen(HANDLE* database) {
   Called();
+  Announce("ComDBOpen");
   if (database == nullptr) return ERROR_INVALID_PARAMETER;
   *database = INVALID_HANDLE_VALUE;
 #ifdef QRV_COMDB_CLOSED
@@ -113,6 +138,7 @@ extern "C" __declspec(dllexport) LONG WINAPI ComDBOpen(HANDLE* database) {
 
 extern "C" __declspec(dllexport) LONG WINAPI ComDBClose(HANDLE database) {
   Called();
+  Announce("ComDBClose");
   for (HKEY& key : openKeys) {
     if (key != nullptr && static_cast<HANDLE>(&key) == database) {
       RegCloseKey(key);
@@ -126,9 +152,10 @@ extern "C" __declspec(dllexport) LONG WINAPI ComDBClose(HANDLE database) {
 // A number already claimed stays so, and the claim says
 // ERROR_SHARING_VIOLATION. ForceClaim and Forced are documented as reserved
 // for Windows' own use: they are ignored.
-extern "C" __declspec(dllexport) LONG WINAPI ComDBClaimPort(HANDLE database, DWORD number,
-                                                            BOOL, PBOOL) {
+extern "C" __declspec(dllexport) LONG WINAPI
+    ComDBClaimPort(HANDLE database, DWORD number, BOOL, PBOOL) {
   Called();
+  Announce("ComDBClaimPort", number, true);
   const HKEY key = Opened(database);
   if (key == nullptr || !InRange(number)) return ERROR_INVALID_PARAMETER;
   Bitmap bitmap;
@@ -143,12 +170,11 @@ extern "C" __declspec(dllexport) LONG WINAPI ComDBClaimPort(HANDLE database, DWO
 // The numbers in use: with CDB_REPORT_BITS (0) a bit each, bit 0 of the
 // first byte for COM1; MaxPortsReported gets how many numbers the buffer
 // tells of. A NULL buffer learns the database's size alone.
-extern "C" __declspec(dllexport) LONG WINAPI ComDBGetCurrentPortUsage(HANDLE database,
-                                                                      PBYTE buffer,
-                                                                      DWORD bufferSize,
-                                                                      ULONG reportType,
-                                                                      LPDWORD maxPortsReported) {
+extern "C" __declspec(dllexport) LONG WINAPI
+    ComDBGetCurrentPortUsage(HANDLE database, PBYTE buffer, DWORD bufferSize, ULONG reportType,
+                             LPDWORD maxPortsReported) {
   Called();
+  Announce("ComDBGetCurrentPortUsage");
   const HKEY key = Opened(database);
   if (key == nullptr || (buffer == nullptr && maxPortsReported == nullptr)) {
     return ERROR_INVALID_PARAMETER;
@@ -169,6 +195,7 @@ extern "C" __declspec(dllexport) LONG WINAPI ComDBGetCurrentPortUsage(HANDLE dat
 #ifndef QRV_COMDB_NO_RELEASE
 extern "C" __declspec(dllexport) LONG WINAPI ComDBReleasePort(HANDLE database, DWORD number) {
   Called();
+  Announce("ComDBReleasePort", number, true);
   const HKEY key = Opened(database);
   if (key == nullptr || !InRange(number)) return ERROR_INVALID_PARAMETER;
   Bitmap bitmap;

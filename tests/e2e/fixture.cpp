@@ -122,16 +122,16 @@ int InstallClass(const char* infPath) {
 int NameMany(const std::string& idPrefix, unsigned long count, unsigned long step,
              unsigned long first) {
   for (unsigned long n = 0; n < count; n += step) {
-    const std::string path = std::string(kEnumKey) + "\\" + idPrefix + std::to_string(n) +
-                             "\\Device Parameters";
+    const std::string path =
+        std::string(kEnumKey) + "\\" + idPrefix + std::to_string(n) + "\\Device Parameters";
     const std::string name = "COM" + std::to_string(first + n / step);
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) {
       return Fail("opening " + path, GetLastError());
     }
-    const LONG result = RegSetValueExA(key, "PortName", 0, REG_SZ,
-                                       reinterpret_cast<const BYTE*>(name.c_str()),
-                                       static_cast<DWORD>(name.size() + 1));
+    const LONG result =
+        RegSetValueExA(key, "PortName", 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
+                       static_cast<DWORD>(name.size() + 1));
     RegCloseKey(key);
     if (result != ERROR_SUCCESS) return Fail("naming " + path, static_cast<DWORD>(result));
   }

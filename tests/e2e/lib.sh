@@ -77,6 +77,7 @@
 #   finish_run <name>            waits for it; sets E2E_STATUS and
 #                                    E2E_ENDED (when it ended, in seconds)
 #   remove_device <instance-id>      takes a device and its keys away
+#   restart_windows                  the registry as a restart leaves it
 #   plant_dlls                       run the exe from C:\stick, beside DLLs
 #                                    planted under system DLLs' names
 #   run_planted <exe> [args] > file  another program, run from there too
@@ -501,6 +502,14 @@ provision_onboard_port() {
   [[ ${1:-} == --no-params ]] || name_port "$ONBOARD_PORT_ID" COM1
 }
 
+# restart_windows: what a restart of Windows does to the registry: Wine's
+# server ends, which saves the registry without its volatile keys, and a new
+# one starts.
+restart_windows() {
+  _e2e_end_wineserver "$WINEPREFIX"
+  "$E2E_WINESERVER" -p30
+}
+
 # remove_device <instance-id>: the device is gone, as if it had never been
 # there; Wine lists the devices whose keys it finds.
 remove_device() { _e2e_reg delete "HKLM\\SYSTEM\\CurrentControlSet\\Enum\\$1" /f; }
@@ -635,8 +644,9 @@ relay_only() {
 # exe_calls: the calls made by the exe under test's own code in its last
 # run, one a line as Name(arguments) with a string's text in place of its
 # address: those of its process that return into its image (SizeOfImage
-# bytes from where the loader put it). The run needs
-# WINEDEBUG=+pid,+loaddll,+relay.
+# bytes from where the loader put it), and the test COM name database's
+# announcements of its calls (comdb.cpp) where KERNEL32.OutputDebugStringA
+# is relayed. The run needs WINEDEBUG=+pid,+loaddll,+relay.
 exe_calls() {
   perl -e '
     my ($exe, $log) = @ARGV;
@@ -648,6 +658,8 @@ exe_calls() {
     while (<$relay>) {
       if (/^(\w+):\w+:trace:loaddll:build_module Loaded L".*\\\\\Q$name\E" at (\w+):/) {
         ($pid, $base) = ($1, hex $2);
+      } elsif (defined $pid && /^\Q$pid\E:\w+:Call KERNEL32\.OutputDebugStringA\(\w+ "qrvcomdb: (\w+\([^"]*\))"\)/) {
+        print "$1\n";
       } elsif (defined $pid && /^\Q$pid\E:\w+:Call \w+\.(\w+\(.*\)) ret=(\w+)$/) {
         my ($call, $return) = ($1, hex $2);
         next if $return < $base || $return >= $base + $size;
@@ -662,7 +674,9 @@ exe_calls() {
 # string, v a value (its low 32 bits: a 64-bit build passes DWORDs in
 # registers whose upper half is anyone's), p a pointer (NULL or ptr), h a
 # handle (#1, #2, ... in the order each first appears). The COM name
-# database is not in Wine's relay log: its msports.dll is the test's own.
+# database is not in Wine's relay log, as its msports.dll is the test's
+# own: that announces each call (comdb.cpp), and the announcements are
+# traced in its place.
 declare -A TRACED_FUNCTIONS=(
   [KERNEL32.GetWindowsDirectoryA]=pv
   [KERNEL32.GetModuleFileNameA]=ppv
@@ -688,6 +702,8 @@ declare -A TRACED_FUNCTIONS=(
   [advapi32.RegSetValueExA]=hsvvpv
   [advapi32.RegDeleteValueA]=hs
   [advapi32.RegCloseKey]=h
+  [advapi32.RegDeleteKeyA]=vs
+  [KERNEL32.OutputDebugStringA]=s
 )
 
 # relay_trace: what WINEDEBUG=+relay logs from now on is every call of
@@ -706,6 +722,10 @@ exe_trace() {
     while (<STDIN>) {
       chomp;
       my ($name, $args) = /^(\w+)\((.*)\)$/ or die "not a call: $_\n";
+      if ($name =~ /^ComDB/) {
+        print "$_\n";
+        next;
+      }
       my $kind = $kinds{$name} // next;
       my @args = $args =~ /((?:[^,"]|"(?:[^"\\]|\\.)*")+)/g;
       my @shown;

@@ -69,6 +69,28 @@ inline void NamePort(sim::Machine& m, const std::string& id, const std::string& 
   m.registry[sim::DeviceParametersKey(id)]["PortName"] = sim::RegValue{REG_SZ, name, true};
 }
 
+// The card's devices run the drivers of its INF files, as an install leaves
+// them.
+inline void GiveDrivers(sim::Machine& m) {
+  for (sim::Device& device : m.devices) {
+    if (device.instanceId == kOnboardPort) continue;
+    device.driverInf = device.hardwareIds[0][0] == 'M' ? PortsInf(m.windowsDirectory)
+                       : device.instanceId == BaseId() ? BaseInf(m.windowsDirectory)
+                                                       : ProductInf(m.windowsDirectory);
+  }
+}
+
+// The onboard port named COM1 and the card's ports COM<first> to
+// COM<first + 3>, all claimed in the COM port database.
+inline void NamePorts(sim::Machine& m, int first) {
+  NamePort(m, kOnboardPort, "COM1");
+  m.claimedComNumbers = {1};
+  for (int child = 0; child < 4; ++child) {
+    NamePort(m, ChildId(child), "COM" + std::to_string(first + child));
+    m.claimedComNumbers.insert(static_cast<DWORD>(first + child));
+  }
+}
+
 // A fresh machine with the three INF files, an onboard COM1 and the card.
 inline sim::Machine& MachineWithCard(const std::string& windowsDir = kWindowsDir) {
   sim::Machine& m = sim::Machine::Reset();

@@ -239,7 +239,21 @@ TEST(Strict, InstallGivesTheWindowsErrorOrTellsOfARestart) {
         "where the INF files were read from as the path of the inf folder beside the exe is too "
         "long.\n"},
        {"a file the INF names missing", FailProduct<ERROR_FILE_NOT_FOUND>, 2,
-        "Exit status 2: install failed, Windows error 2.\n"}});
+        "Exit status 2: install failed, Windows error 2.\n"},
+       // A device that runs its driver is found by its hardware ID, whatever
+       // INF classes could be read.
+       {"every row current, the ports INF missing",
+        [](sim::Machine& m) {
+          Installed(m);
+          m.infs.erase(card::PortsInf());
+        },
+        0, "Exit status 0: installed.\n"},
+       {"every row current, the base INF missing",
+        [](sim::Machine& m) {
+          Installed(m);
+          m.infs.erase(card::BaseInf());
+        },
+        2, "Exit status 2: install failed, Windows error 2; qrvbased.inf is not in C:\\Windows\\inf.\n"}});
   // Windows refuses a package whose signature this machine does not trust
   // with codes of the setup API's own.
   std::vector<StrictCase> untrusted;

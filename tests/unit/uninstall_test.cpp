@@ -125,17 +125,17 @@ TEST(Uninstall, AnIdHoldingTwoTagsIsRemovedOncePerTag) {
   EXPECT_FALSE(Present(m, both));
 }
 
-TEST(Uninstall, TheBaseFunctionGoesOnlyAfterTheProductFunction) {
+// The base function goes after the product function, and also where that
+// is gone already, as a run cut off between the two removals leaves it.
+TEST(Uninstall, TheBaseFunctionGoesAfterTheProductFunctionOrWithoutIt) {
   sim::Machine& m = card::MachineWithCard();
   m.devices[1].present = false;  // the product function is gone already
   PortInstaller installer;
 
   EXPECT_EQ(installer.RemoveParentDevices(), 1);
-  ASSERT_EQ(m.Calls("SetupDiGetClassDevsA").size(), 2u);  // the ports snapshot, the product class
-  EXPECT_EQ(m.Calls("SetupDiGetClassDevsA")[1].args[0], sim::ToString(card::kMultiportSerialClass));
-  EXPECT_TRUE(Present(m, card::BaseId()));
+  EXPECT_FALSE(Present(m, card::BaseId()));
 
-  // A removal that fails leaves the base function alone as well.
+  // A removal that fails leaves the base function alone.
   sim::Machine& m2 = card::MachineWithCard();
   m2.FailCall("SetupDiCallClassInstaller", 1, 5 /* access denied */);
   PortInstaller failing;
