@@ -264,6 +264,7 @@ expected='AMD64,[]'
 # may change only what Windows' own install makes there: oem<N>.inf and
 # oem<N>.pnf, the copy of an installed INF file in the driver store; Wine's
 # setupapi keeps the INF file's own name for that copy instead.
+# shellcheck source=footprint.sh
 source "$(dirname "$0")/footprint.sh"
 # What Wine itself changes in drive_c when cmd.exe runs, as the control run
 # below finds: nothing, so far. A path goes here with its reason.
