@@ -31,21 +31,14 @@ done
 python=$(sed -n '1s/^#! *//p' "$(command -v ansible-playbook)")
 
 e2e_begin ansible
-# shellcheck source=footprint.sh
-source "$(dirname "$0")/footprint.sh"
+# shellcheck source=lib.sh
+source "$(dirname "$0")/lib.sh"
 
 # The package on the control node, the card's INF files only in its inf
 # folder.
-zips=("$package_build"/release/qrvinst-*.zip)
-[[ ${#zips[@]} == 1 && -f ${zips[0]} ]] || e2e_fail "not one zip in $package_build/release"
 package=$E2E_DIR/package
-unzip -q -d "$package" "${zips[0]}"
-provision_card
-provision_onboard_port
-mkdir "$package/inf"
-for inf in 7310-zz5.inf qrvbased.inf qrvports.inf; do
-  mv "$WINEPREFIX/drive_c/windows/inf/$inf" "$package/inf/"
-done
+unpack_zip "$package_build" "$package"
+package_machine "$package"
 
 # The version of ansible.windows the stand-ins follow (Debian's) is one
 # that the requirements admit.

@@ -76,15 +76,14 @@ for tool in unzip sha256sum; do
 done
 
 e2e_begin "deploy_${cmd_kind}_$layout"
+# shellcheck source=lib.sh
+source "$(dirname "$0")/lib.sh"
 cmd_exe=$WINEPREFIX/drive_c/windows/$cmd_kind/cmd.exe
 
 # ---- the zip --------------------------------------------------------------
 
-zips=("$package_build"/release/qrvinst-*.zip)
-[[ ${#zips[@]} == 1 && -f ${zips[0]} ]] || e2e_fail "not one zip in $package_build/release"
 package=$WINEPREFIX/drive_c/QRV\ package
-mkdir "$package"
-unzip -q -d "$package" "${zips[0]}"
+unpack_zip "$package_build" "$package"
 (cd "$package" && find . -type f -printf '%P\n' | sort) > "$E2E_DIR/files"
 expect_output "$E2E_DIR/files" 'README.txt
 SHA256SUMS
@@ -225,13 +224,7 @@ until grep -q '^ready' "$E2E_DIR/desktop" 2> /dev/null; do
     e2e_fail "qrvfixture desktop is not ready after $((waited / 10)) s: $(tail -n 3 "$E2E_DIR/desktop")"
   sleep 0.1
 done
-provision_card
-provision_onboard_port
-# The card's INF files only in the package, where IT staff put them.
-mkdir "$package/inf"
-for inf in 7310-zz5.inf qrvbased.inf qrvports.inf; do
-  mv "$WINEPREFIX/drive_c/windows/inf/$inf" "$package/inf/"
-done
+package_machine "$package"
 # A driver package holds more than its INF files: here a catalog beside
 # them and a driver file in a subfolder, which the subfolder package's
 # product INF names. The files the package's INF files have Windows
@@ -263,9 +256,9 @@ expected='AMD64,[]'
 # its log folder and its folder in C:\Program Files. Of C:\windows\inf it
 # may change only what Windows' own install makes there: oem<N>.inf and
 # oem<N>.pnf, the copy of an installed INF file in the driver store; Wine's
-# setupapi keeps the INF file's own name for that copy instead.
-# shellcheck source=footprint.sh
-source "$(dirname "$0")/footprint.sh"
+# setupapi keeps the INF file's own name for that copy instead (snapshot
+# and changes are lib.sh's).
+
 # What Wine itself changes in drive_c when cmd.exe runs, as the control run
 # below finds: nothing, so far. A path goes here with its reason.
 wine_changes=()
