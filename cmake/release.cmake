@@ -2,7 +2,8 @@
 # scripts/package.sh leaves them in <build>/files (built, and signed when it
 # was given a certificate), the deployment kit (deploy/qrvdeploy.cmd, with
 # CRLF line ends for cmd.exe, and the Ansible playbook as
-# ansible/qrvinst.yml), README.txt made from docs/guide.md followed by
+# ansible/qrvinst.yml with its ansible/collections/requirements.yml),
+# README.txt made from docs/guide.md followed by
 # docs/deploying.md, and SHA256SUMS of them all, at the top of the zip.
 #
 # The same files give the same zip: its entries are sorted and dated at the
@@ -17,6 +18,7 @@ set(guide ${files}/README.txt)
 set(sums ${files}/SHA256SUMS)
 set(deploy_script ${files}/qrvdeploy.cmd)
 set(playbook ${files}/ansible/qrvinst.yml)
+set(requirements ${files}/ansible/collections/requirements.yml)
 
 # cmd.exe reads a batch file by CRLF lines, whatever line ends the checkout
 # gave deploy/qrvdeploy.cmd. scripts/package.sh configures this build anew
@@ -27,6 +29,10 @@ string(REPLACE "\n" "\r\n" script "${script}")
 set(script_crlf ${CMAKE_BINARY_DIR}/qrvdeploy.cmd)
 file(WRITE ${script_crlf} "${script}")
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS deploy/qrvdeploy.cmd)
+# The kit records the release's version for Apps & features.
+if(NOT script MATCHES "\r\nset \"version=${PROJECT_VERSION}\"\r\n")
+  message(FATAL_ERROR "deploy/qrvdeploy.cmd does not set version=${PROJECT_VERSION}, the version in project()")
+endif()
 
 add_custom_command(
   OUTPUT ${guide}
@@ -38,17 +44,19 @@ add_custom_command(
   COMMENT "Writing README.txt from docs/guide.md and docs/deploying.md"
   VERBATIM)
 add_custom_command(
-  OUTPUT ${deploy_script} ${playbook}
+  OUTPUT ${deploy_script} ${playbook} ${requirements}
   COMMAND ${CMAKE_COMMAND} -E copy ${script_crlf} ${deploy_script}
   COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/deploy/ansible/qrvinst.yml ${playbook}
-  DEPENDS ${script_crlf} deploy/ansible/qrvinst.yml
+  COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/deploy/ansible/collections/requirements.yml
+          ${requirements}
+  DEPENDS ${script_crlf} deploy/ansible/qrvinst.yml deploy/ansible/collections/requirements.yml
   COMMENT "Copying the deployment kit"
   VERBATIM)
 add_custom_command(
   OUTPUT ${sums}
-  COMMAND sh -c "sha256sum qrvinst.exe qrvinst64.exe qrvdeploy.cmd ansible/qrvinst.yml README.txt > SHA256SUMS"
+  COMMAND sh -c "sha256sum qrvinst.exe qrvinst64.exe qrvdeploy.cmd ansible/qrvinst.yml ansible/collections/requirements.yml README.txt > SHA256SUMS"
   WORKING_DIRECTORY ${files}
-  DEPENDS ${exes} ${guide} ${deploy_script} ${playbook}
+  DEPENDS ${exes} ${guide} ${deploy_script} ${playbook} ${requirements}
   COMMENT "Summing the files of the release"
   VERBATIM)
 add_custom_target(release_files ALL DEPENDS ${sums})
@@ -56,6 +64,7 @@ add_custom_target(release_files ALL DEPENDS ${sums})
 install(PROGRAMS ${exes} DESTINATION . COMPONENT release)
 install(FILES ${deploy_script} ${guide} ${sums} DESTINATION . COMPONENT release)
 install(FILES ${playbook} DESTINATION ansible COMPONENT release)
+install(FILES ${requirements} DESTINATION ansible/collections COMPONENT release)
 
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
   set(epoch $ENV{SOURCE_DATE_EPOCH})

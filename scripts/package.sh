@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes the release, build/release/qrvinst-<version>.zip: qrvinst.exe and
 # qrvinst64.exe built with the win32 and win64 presets, the deployment kit
-# (qrvdeploy.cmd and ansible/qrvinst.yml, from deploy/), README.txt made
+# (qrvdeploy.cmd, ansible/qrvinst.yml and ansible/collections/requirements.yml,
+# from deploy/), README.txt made
 # from docs/guide.md and docs/deploying.md, and SHA256SUMS of them all.
 # CPack makes the zip (the release preset, cmake/release.cmake).
 #

@@ -1,32 +1,41 @@
 #!/bin/bash
 # The deployment kit of the release zip: the zip holds qrvdeploy.cmd (with
-# CRLF line ends) beside the exes and ansible/qrvinst.yml, all summed in
-# SHA256SUMS. Unpacked into "C:\QRV package" of a 64-bit prefix holding the
-# card, with the card's INF files only in the package's inf folder as IT
-# staff add them, qrvdeploy.cmd run by cmd.exe
+# CRLF line ends) beside the exes, ansible/qrvinst.yml and
+# ansible/collections/requirements.yml, all summed in SHA256SUMS. Unpacked
+# into "C:\QRV package" of a 64-bit prefix holding the card, with the
+# card's driver package (INF files, a catalog, a driver file in a
+# subfolder) only in the package's inf folder as IT staff add it,
+# qrvdeploy.cmd run by cmd.exe
 #   - refuses, running nothing: without an inf folder (1603), with a log it
-#     cannot write (1), on Windows for another processor (1), with an
+#     cannot write (1603), on Windows for another processor (1633), with an
 #     argument it does not take (87);
 #   - without an argument sets the terminal up in one run (3010: Wine
-#     cannot restart the renamed ports): the package's inf folder,
-#     subfolders and all, is then in C:\windows\inf, the card's devices have
-#     their drivers, the ports COM3 to COM6, and a copy of qrvinst64.exe in
-#     C:\Program Files\qrvinst answers /check with 0; run again it finds
-#     the terminal set up, updates no driver and changes nothing but its
-#     log; from a folder whose name holds & ^ ( ) it works the same;
+#     cannot restart the renamed ports): the exe, the kit and the package's
+#     inf folder, subfolders and all, are then in C:\Program Files\qrvinst,
+#     none of it in C:\windows\inf, the card's devices have their drivers,
+#     the ports COM3 to COM6, the kept exe answers /check with 0 from the
+#     kept INF files, and the Apps & features record of the 64-bit view
+#     names the release's version and runs the kept kit's u; run again it
+#     finds the terminal set up, updates no driver and changes nothing but
+#     its log; with one INF file changed it installs and names again, and
+#     records the new driver files; from a folder whose name holds & ^ ( )
+#     it works the same;
 #   - with r names the ports COM3 to COM6 (3010), and with one port's key
-#     missing exits with that port's bit;
-#   - with u removes the card (0) and the copy of the exe;
+#     missing exits with that port's bit; it removes the scratch folder of
+#     a killed run, not that of a run which holds its lock;
+#   - with u removes the card (0), the record and the kept folder;
+#   - where the exe cannot be kept, exits with 1603 and says so;
 #   - run twice at once, each run shows and logs its own output whole;
 #   - from the package folder as its current folder, as deployment tools
 #     start it, and from another one by its full path;
 # and C:\windows\Logs\Software\qrvinst.log holds every run: a line with
 # the date, the time, the computer and the command, then what the run
 # showed, every line ending in CRLF; past 1 MiB it becomes qrvinst.lo_ and
-# a new log begins. No run changes a file or folder of drive_c outside
-# C:\windows\inf, that log folder and C:\Program Files\qrvinst. The
-# playbook copies and runs the exe only in a folder that standard users
-# cannot write, restarts only on 3010, and installs and names the ports
+# a new log begins. No run changes a file or folder of drive_c outside that
+# log folder, C:\Program Files\qrvinst and the INF copies the install
+# makes in C:\windows\inf. The playbook copies and runs the exe only in a
+# folder that standard users cannot write, copies nothing into
+# C:\Windows\inf, restarts only on 3010, and installs and names the ports
 # only where its /check probe says so.
 #
 # Usage: deploy_test.sh <build folder of package.reproducible> system32|syswow64 flat|subfolder
@@ -67,18 +76,18 @@ for tool in unzip sha256sum; do
 done
 
 e2e_begin "deploy_${cmd_kind}_$layout"
+# shellcheck source=lib.sh
+source "$(dirname "$0")/lib.sh"
 cmd_exe=$WINEPREFIX/drive_c/windows/$cmd_kind/cmd.exe
 
 # ---- the zip --------------------------------------------------------------
 
-zips=("$package_build"/release/qrvinst-*.zip)
-[[ ${#zips[@]} == 1 && -f ${zips[0]} ]] || e2e_fail "not one zip in $package_build/release"
 package=$WINEPREFIX/drive_c/QRV\ package
-mkdir "$package"
-unzip -q -d "$package" "${zips[0]}"
+unpack_zip "$package_build" "$package"
 (cd "$package" && find . -type f -printf '%P\n' | sort) > "$E2E_DIR/files"
 expect_output "$E2E_DIR/files" 'README.txt
 SHA256SUMS
+ansible/collections/requirements.yml
 ansible/qrvinst.yml
 qrvdeploy.cmd
 qrvinst.exe
@@ -92,8 +101,10 @@ grep -vx SHA256SUMS "$E2E_DIR/files" | cmp -s - "$E2E_DIR/summed" ||
 grep -qv $'\r$' "$package/qrvdeploy.cmd" && e2e_fail "qrvdeploy.cmd has lines without CRLF ends"
 tr -d '\r' < "$package/qrvdeploy.cmd" | cmp -s - "$repo/deploy/qrvdeploy.cmd" ||
   e2e_fail "qrvdeploy.cmd in the zip is not deploy/qrvdeploy.cmd with CRLF line ends"
-cmp -s "$package/ansible/qrvinst.yml" "$repo/deploy/ansible/qrvinst.yml" ||
-  e2e_fail "ansible/qrvinst.yml in the zip is not deploy/ansible/qrvinst.yml"
+for file in qrvinst.yml collections/requirements.yml; do
+  cmp -s "$package/ansible/$file" "$repo/deploy/ansible/$file" ||
+    e2e_fail "ansible/$file in the zip is not deploy/ansible/$file"
+done
 
 # ---- the playbook's exe folder ----------------------------------------------
 
@@ -104,7 +115,8 @@ cmp -s "$package/ansible/qrvinst.yml" "$repo/deploy/ansible/qrvinst.yml" ||
 # write: in C:\Windows or C:\Program Files, outside the folders there
 # that standard users may write. Anywhere else (ProgramData, Users, a
 # Temp folder, a folder of its own at the root of a drive, which any user
-# may make) fails.
+# may make) fails. So does a copy into C:\Windows\inf, which is Windows'
+# own to fill from its driver store.
 if ! python3 - "$package/ansible/qrvinst.yml" > "$E2E_DIR/playbook" 2>&1 <<'EOF_PY'; then
 import ntpath, sys
 import jinja2, yaml
@@ -138,6 +150,8 @@ for arch in play["vars"]["qrvinst_exes"]:
     for task in play["tasks"]:
         copy = task.get("ansible.windows.win_copy")
         command = task.get("ansible.windows.win_command")
+        if copy and under(ntpath.normpath(render(copy["dest"], arch)), [r"C:\Windows\inf"]):
+            folders[("copies files into", r"C:\Windows\inf")] = True
         if copy and render(copy["src"], arch).lower().endswith(".exe"):
             dest = render(copy["dest"], arch)
             folder = dest if dest.endswith("\\") else ntpath.dirname(dest)
@@ -145,11 +159,14 @@ for arch in play["vars"]["qrvinst_exes"]:
         elif command:
             folder = ntpath.dirname(render(command["argv"][0], arch))
             folders[("runs a program in", ntpath.normpath(folder))] = True
-if {what for what, _ in folders} != {"copies the exe to", "runs a program in"}:
+if not {"copies the exe to", "runs a program in"} <= {what for what, _ in folders}:
     sys.exit("found no task that copies the exe, or none that runs a program")
 failed = False
 for what, folder in folders:
-    if standard_users_may_write(folder):
+    if what == "copies files into":
+        print(f"the playbook {what} {folder}, which Windows fills from its driver store")
+        failed = True
+    elif standard_users_may_write(folder):
         print(f"the playbook {what} {folder}, where standard users may write")
         failed = True
 sys.exit(failed)
@@ -176,7 +193,7 @@ for task in play["tasks"]:
         faults.append(f"'{task['name']}' restarts without a status of 3010")
     if "/check" in command:
         probe = task.get("register")
-    elif command and "u" not in command and f"{probe}.rc != 0" not in when:
+    elif command and "u" not in command and f"{probe} " not in when:
         faults.append(f"'{task['name']}' runs without the /check probe's say-so")
 if probe is None:
     faults.append("it has no /check probe")
@@ -202,23 +219,22 @@ fi
 # Wine's server and with it every program of the prefix.
 "${E2E_LOADER[@]}" "$E2E_FIXTURE" desktop > "$E2E_DIR/desktop" 2>&1 &
 waited=0
-until grep -q '^ready' "$E2E_DIR/desktop"; do
+until grep -q '^ready' "$E2E_DIR/desktop" 2> /dev/null; do
   kill -0 $! 2> /dev/null && ((waited++ < 300)) ||
     e2e_fail "qrvfixture desktop is not ready after $((waited / 10)) s: $(tail -n 3 "$E2E_DIR/desktop")"
   sleep 0.1
 done
-provision_card
-provision_onboard_port
-# The card's INF files only in the package, where IT staff put them.
-mkdir "$package/inf"
-for inf in 7310-zz5.inf qrvbased.inf qrvports.inf; do
-  mv "$WINEPREFIX/drive_c/windows/inf/$inf" "$package/inf/"
-done
-# The files the package's INF files have Windows install, and the install
-# may therefore make.
+package_machine "$package"
+# A driver package holds more than its INF files: here a catalog beside
+# them and a driver file in a subfolder, which the subfolder package's
+# product INF names. The files the package's INF files have Windows
+# install, and the install may therefore make.
+printf 'QRV test catalog\r\n' > "$package/inf/qrv7310.cat"
+mkdir "$package/inf/drivers"
+cp "$E2E_INF_DIR/driver_in_subfolder/drivers/qrv7310.sys" "$package/inf/drivers/"
 installed_files=()
 if [[ $layout == subfolder ]]; then
-  cp -R "$E2E_INF_DIR/driver_in_subfolder/." "$package/inf/"
+  cp "$E2E_INF_DIR/driver_in_subfolder/7310-zz5.inf" "$package/inf/"
   installed_files=(windows/system32/drivers/qrv7310.sys)
 fi
 
@@ -237,23 +253,12 @@ expected='AMD64,[]'
 
 # The kit runs as SYSTEM, so it may write only where a standard user can
 # neither create a file nor a folder (a junction) of their own beforehand:
-# C:\windows\inf and its log folder. Wine does not enforce ACLs, so this
-# checks where it writes, not who could write there: every file, folder and
-# link of drive_c is recorded before and after each run of it, with its
-# size and time. A folder's time changes when an entry is made, renamed or
-# removed in it, so a scratch file made and deleted within a run shows too.
-drive_c=$WINEPREFIX/drive_c
-snapshot() {
-  (cd "$drive_c" && find . -mindepth 1 -printf '%P\t%y %s %T@\n') | LC_ALL=C sort > "$1"
-}
-# changes <before> <after>: "created|changed|deleted <path>" lines.
-changes() {
-  awk -F '\t' 'NR == FNR { old[$1] = $2; next }
-    !($1 in old) { print "created", $1; next }
-    old[$1] != $2 { print "changed", $1 }
-    { delete old[$1] }
-    END { for (path in old) print "deleted", path }' "$1" "$2" | LC_ALL=C sort -k 2
-}
+# its log folder and its folder in C:\Program Files. Of C:\windows\inf it
+# may change only what Windows' own install makes there: oem<N>.inf and
+# oem<N>.pnf, the copy of an installed INF file in the driver store; Wine's
+# setupapi keeps the INF file's own name for that copy instead (snapshot
+# and changes are lib.sh's).
+
 # What Wine itself changes in drive_c when cmd.exe runs, as the control run
 # below finds: nothing, so far. A path goes here with its reason.
 wine_changes=()
@@ -266,12 +271,17 @@ under() {
   done
   return 1
 }
+# made_by_install <path>: a copy of an installed INF file in C:\windows\inf,
+# as Windows (oem<N>) or Wine (the file's own name) names it, or its .pnf.
+made_by_install() {
+  local path=${1,,}
+  [[ $path =~ ^windows/inf/(oem[0-9]+|7310-zz5|qrvbased|qrvports)\.(inf|pnf)$ ]]
+}
 # expect_footprint <what ran> <snapshot before>: the run changed nothing
-# but the INF folder, the log folder (Wine's prefix names its parent logs),
-# the folder of the exe the kit keeps,
-# the files the package's INF files install and, of the folder holding an
-# entry it made or removed, the time (C:\windows\Logs, when it makes the
-# log folder).
+# but the log folder (Wine's prefix names its parent logs), the folder the
+# kit keeps, the INF copies the install makes, the files the package's INF
+# files install and, of the folder holding an entry it made or removed,
+# the time (C:\windows\Logs, when it makes the log folder).
 expect_footprint() {
   snapshot "$2.after"
   local lines line change path outside=()
@@ -283,14 +293,15 @@ expect_footprint() {
   done
   for line in "${lines[@]}"; do
     change=${line%% *} path=${line#* }
-    under "$path" windows/inf windows/logs/Software "program files/qrvinst" \
+    made_by_install "$path" && continue
+    under "$path" windows/logs/Software "program files/qrvinst" \
       "${installed_files[@]}" "${wine_changes[@]}" && continue
     [[ $change == changed && -d $drive_c/$path && -n ${made_in[$path]:-} ]] && continue
     outside+=("$change C:\\${path//\//\\}")
   done
   [[ ${#outside[@]} -eq 0 ]] && return
   printf -v line '%s; ' "${outside[@]}"
-  e2e_fail "$1 changed drive_c outside C:\\windows\\inf, C:\\windows\\Logs\\Software and C:\\Program Files\\qrvinst: ${line%; }"
+  e2e_fail "$1 changed drive_c outside C:\\windows\\Logs\\Software, C:\\Program Files\\qrvinst and the install's INF copies: ${line%; }"
 }
 
 # The control run: what Wine changes when the same cmd.exe runs "ver".
@@ -305,8 +316,8 @@ done < <(changes "$E2E_DIR/control" "$E2E_DIR/control.after")
 # deploy <name> <current folder> <qrvdeploy.cmd as cmd is given it> [arg]:
 # runs it with the cmd.exe under test; what it showed, without CRs, goes to
 # E2E_DIR/<name>, and E2E_STATUS is its exit status. It must write nowhere
-# but the INF and log folders. The runs are recorded for the check of the
-# log.
+# but where expect_footprint allows. The runs are recorded for the check of
+# the log.
 runs=() commands=()
 deploy() {
   snapshot "$E2E_DIR/$1.tree"
@@ -331,6 +342,7 @@ untouched() {
   for inf in 7310-zz5.inf qrvbased.inf qrvports.inf; do
     [[ ! -e $WINEPREFIX/drive_c/windows/inf/$inf ]] || e2e_fail "$1 copied $inf into C:\\windows\\inf"
   done
+  [[ ! -e $drive_c/Program\ Files/qrvinst ]] || e2e_fail "$1 kept a copy in C:\\Program Files\\qrvinst"
 }
 away="$E2E_DIR"
 quoted='C:\QRV package\qrvdeploy.cmd'
@@ -353,21 +365,11 @@ check_lines() {
   done
 }
 
-# The card as Windows found it, its INF files only in the package, here
-# moved away: the check cannot look for it.
-fresh_check="${BANNER}Using the INF files in C:\\windows\\inf
-"
-for device in 'product function' 'base function' 'MSR COM Port' 'VFD COM Port' \
-  'Touch Screen COM Port' 'Serial Port C COM Port'; do
-  fresh_check+="Checking $device - could not be looked for (INF files missing?) [ FAILED ]"$'\n'
-done
-fresh_check+="Exit status 63: the card is not set up: product function could not be looked for; base function could not be looked for; MSR port could not be looked for; VFD port could not be looked for; Touch Screen port could not be looked for; Serial Port C port could not be looked for.
-"
 mv "$package/inf" "$package/inf.away"
 deploy no_inf "$package" qrvdeploy.cmd
 expect_status 1603
-expect_output "$E2E_DIR/no_inf" "${fresh_check}qrvdeploy.cmd: there is no inf folder in C:\\QRV package\\ to copy into C:\\windows\\inf; nothing was run.
-"
+expect_output "$E2E_DIR/no_inf" 'qrvdeploy.cmd: there is no inf folder in C:\QRV package\; nothing was run.
+'
 untouched "qrvdeploy.cmd without an inf folder"
 mv "$package/inf.away" "$package/inf"
 
@@ -377,7 +379,7 @@ mv "$logs/qrvinst.log" "$E2E_DIR/log.aside"
 mkdir "$logs/qrvinst.log"
 deploy no_log "$package" qrvdeploy.cmd
 unset 'runs[-1]' 'commands[-1]'
-expect_status 1
+expect_status 1603
 expect_output "$E2E_DIR/no_log" 'qrvdeploy.cmd: cannot write its log C:\windows\Logs\Software\qrvinst.log; nothing was run.
 '
 untouched "qrvdeploy.cmd with a log it cannot write"
@@ -393,10 +395,12 @@ perl -e 'print "#" x ($ARGV[0] - 2), "\r\n"' $((1048576 - size)) >> "$logs/qrvin
 printf 'an older log\r\n' > "$logs/qrvinst.lo_"
 
 # A 32-bit program on 64-bit Windows for ARM processors, as Windows shows it.
-printf '@set PROCESSOR_ARCHITECTURE=x86\r\n@set PROCESSOR_ARCHITEW6432=ARM64\r\n@call "%s"\r\n@exit /b %%ERRORLEVEL%%\r\n' \
+# The kit is started as the wrapper's last command, not called: Wine's cmd
+# gives the caller 1 for any status other than 0 of a called batch file.
+printf '@set PROCESSOR_ARCHITECTURE=x86\r\n@set PROCESSOR_ARCHITEW6432=ARM64\r\n@"%s"\r\n' \
   "$quoted" > "$package/arm64.cmd"
 deploy arm64 "$package" arm64.cmd
-expect_status 1
+expect_status 1633
 expect_output "$E2E_DIR/arm64" 'qrvdeploy.cmd: this Windows is for ARM64 processors, not x86 or x64; nothing was run.
 '
 untouched "qrvdeploy.cmd on Windows for ARM64"
@@ -416,25 +420,47 @@ cmp -s "$logs/qrvinst.lo_" "$E2E_DIR/log.past_1_MiB" ||
 # ---- set the terminal up, name the ports, remove the card -----------------
 
 kept=$drive_c/Program\ Files/qrvinst
+version=${zips[0]##*/qrvinst-}
+version=${version%.zip}
+record='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\qrvinst'
+# record_values <file>: the record's values, one "name type data" a line,
+# as the 64-bit reg.exe reads them: from the 64-bit view.
+record_values() {
+  _e2e_wine record run reg query "$record" | sed -n 's/^    \([A-Za-z]*\)    \(REG_[A-Z]*\)    /\1 \2 /p' > "$1"
+}
+# The lines of a kit run that installs and names the ports from the kept
+# folder, then finds the terminal set up and records it: after the check
+# (and the kit's say-so), what follows it.
+kept_lines="qrvdeploy.cmd: kept qrvinst64.exe, qrvdeploy.cmd and the files of C:\\QRV package\\inf in C:\\Program Files\\qrvinst.
+${BANNER}Installing 7310-zz5 PCI Serial Port Drivers -  [ OK ]
+Exit status 0: installed.
+${BANNER}${REASSIGNED_ALL}"
+recorded_lines="${BANNER}Using the INF files in C:\\Program Files\\qrvinst\\inf
+$(check_lines 'driver installed' COM3 COM4 COM5 COM6)
+Exit status 0: the card is set up.
+qrvdeploy.cmd: recorded version $version in Apps & features ($record).
+"
 
 # One run sets the terminal up: the check finds nothing done, then the kit
-# copies inf, installs and names the ports, which Wine cannot restart.
+# keeps its copy, installs and names the ports, which Wine cannot restart,
+# from there, and records the terminal set up.
 deploy setup "$package" qrvdeploy.cmd
 expect_status 3010
 expect_output "$E2E_DIR/setup" "${BANNER}Using the INF files in C:\\QRV package\\inf
 $(check_lines 'no driver' '(none)' '(none)' '(none)' '(none)')
 Exit status 63: the card is not set up: product function has no driver; base function has no driver; MSR port has no driver; VFD port has no driver; Touch Screen port has no driver; Serial Port C port has no driver.
-qrvdeploy.cmd: copied the files of C:\\QRV package\\inf into C:\\windows\\inf.
-${BANNER}Installing 7310-zz5 PCI Serial Port Drivers -  [ OK ]
-Exit status 0: installed.
-${BANNER}${REASSIGNED_ALL}Exit status 3010: ports named; restart Windows so that they answer to their new names.
-"
-# The package's inf folder, subfolders and all, is in C:\windows\inf; the
-# subfolder package's install took its driver file from there.
+${kept_lines}Exit status 3010: ports named; restart Windows so that they answer to their new names.
+${recorded_lines}"
+# The package's inf folder, subfolders and all, is in the kept folder, and
+# none of it in C:\windows\inf; the subfolder package's install took its
+# driver file from the kept folder.
 mapfile -t package_files < <(cd "$package/inf" && find . -type f -printf '%P\n' | sort)
-for file in "${package_files[@]}"; do
-  cmp -s "$package/inf/$file" "$drive_c/windows/inf/$file" ||
-    e2e_fail "inf\\${file//\//\\} is not in C:\\windows\\inf as in the package"
+for file in "${package_files[@]}" ../qrvinst64.exe ../qrvdeploy.cmd; do
+  cmp -s "$package/inf/$file" "$kept/inf/$file" ||
+    e2e_fail "inf\\${file//\//\\} is not in C:\\Program Files\\qrvinst\\inf as in the package"
+done
+for file in qrv7310.cat drivers; do
+  [[ ! -e $drive_c/windows/inf/$file ]] || e2e_fail "the kit put inf\\$file into C:\\windows\\inf"
 done
 if [[ $layout == subfolder ]]; then
   cmp -s "$package/inf/drivers/qrv7310.sys" "$drive_c/windows/system32/drivers/qrv7310.sys" ||
@@ -443,11 +469,33 @@ fi
 expect_states "$(named_port_state 0 COM3 driver)" "$(named_port_state 1 COM4 driver)" \
   "$(named_port_state 2 COM5 driver)" "$(named_port_state 3 COM6 driver)" \
   "$(onboard_port_state)"
-cmp -s "$package/qrvinst64.exe" "$kept/qrvinst64.exe" ||
-  e2e_fail "the kit kept no copy of qrvinst64.exe in C:\\Program Files\\qrvinst"
+# The record, in the 64-bit view only, names this release and runs the kept
+# kit's u.
+record_values "$E2E_DIR/record"
+uninstall="\"C:\\windows\\System32\\cmd.exe\" /c \"\"C:\\Program Files\\qrvinst\\qrvdeploy.cmd\" u\""
+drivers='7310-zz5.inf 01/01/2024,1.0.0.0; qrvbased.inf 01/01/2024,1.0.0.0; qrvports.inf 01/01/2024,1.0.0.0;'
+grep -v -e '^EstimatedSize REG_DWORD 0x[1-9a-f][0-9a-f]*$' -e "^DriverFiles REG_SZ $drivers 5 files, [0-9]* bytes$" \
+  "$E2E_DIR/record" > "$E2E_DIR/record.rest" || true
+expect_output "$E2E_DIR/record.rest" "DisplayName REG_SZ QRV 7310-zz5 PCI Serial Port Installer
+DisplayVersion REG_SZ $version
+InstallLocation REG_SZ C:\\Program Files\\qrvinst
+NoModify REG_DWORD 0x1
+NoRepair REG_DWORD 0x1
+Publisher REG_SZ QRV
+QuietUninstallString REG_SZ $uninstall
+UninstallString REG_SZ $uninstall
+"
+[[ $(wc -l < "$E2E_DIR/record") == 10 ]] || e2e_fail "the record lacks EstimatedSize or DriverFiles: $(< "$E2E_DIR/record")"
+_e2e_wine record32 run reg query 'HKLM\SOFTWARE\WOW6432Node\Microsoft\Windows\CurrentVersion\Uninstall\qrvinst' > /dev/null
+[[ $E2E_STATUS -ne 0 ]] || e2e_fail "the record is in the 32-bit view of the registry too"
+# The kept exe answers a detection rule, from the kept INF files.
+_e2e_run kept "$kept/qrvinst64.exe" /check > "$E2E_DIR/kept"
+expect_status 0
+[[ $(sed -n 5p "$E2E_DIR/kept") == 'Using the INF files in C:\Program Files\qrvinst\inf' ]] ||
+  e2e_fail "the kept exe's /check reads the INF files from elsewhere: $(sed -n 5p "$E2E_DIR/kept")"
 
-# A second run finds the terminal set up: it makes no driver update, and
-# changes nothing but its log.
+# A second run finds the terminal set up from this package: it makes no
+# driver update, and changes nothing but its log.
 relay_only newdev.UpdateDriverForPlugAndPlayDevicesA
 snapshot "$E2E_DIR/again.before"
 WINEDEBUG=+relay deploy again "$away" "$quoted"
@@ -463,35 +511,67 @@ snapshot "$E2E_DIR/again.after"
 changed=$(changes "$E2E_DIR/again.before" "$E2E_DIR/again.after" |
   grep -v -x -e 'changed windows/logs/Software/qrvinst.log' -e 'changed windows/logs/Software' || true)
 [[ -z $changed ]] || e2e_fail "a run on a terminal that is set up changed $(echo $changed)"
-# The kept exe answers a detection rule.
-_e2e_run kept "$kept/qrvinst64.exe" /check > "$E2E_DIR/kept"
+record_values "$E2E_DIR/record.again"
+cmp -s "$E2E_DIR/record" "$E2E_DIR/record.again" || e2e_fail "a run on a terminal that is set up changed its record"
+
+# Other driver files, here a new DriverVer in one INF file: the set-up
+# terminal is installed and named again from them, and recorded with them.
+sed -i 's/^DriverVer=.*/DriverVer=02\/01\/2024,1.0.0.1\r/' "$package/inf/qrvports.inf"
+WINEDEBUG=+relay deploy other_drivers "$away" "$quoted"
 expect_status 0
+grep -q 'Call newdev.UpdateDriverForPlugAndPlayDevicesA' "$E2E_DIR/$E2E_RUNS.deploy.stderr" ||
+  e2e_fail "a run with other driver files updated no driver"
+expect_output "$E2E_DIR/other_drivers" "${BANNER}Using the INF files in C:\\QRV package\\inf
+$(check_lines 'driver installed' COM3 COM4 COM5 COM6)
+Exit status 0: the card is set up.
+qrvdeploy.cmd: the terminal is set up, but Apps & features records no version $version with the driver files of C:\\QRV package\\inf; it installs and names the ports again.
+${kept_lines}Exit status 0: all four ports already had their names.
+${recorded_lines}"
+cmp -s "$package/inf/qrvports.inf" "$kept/inf/qrvports.inf" || e2e_fail "the kept qrvports.inf is not the package's"
+record_values "$E2E_DIR/record.other"
+grep -q '^DriverFiles REG_SZ .*qrvports.inf 02/01/2024,1.0.0.1;' "$E2E_DIR/record.other" ||
+  e2e_fail "the record names the old driver files: $(grep DriverFiles "$E2E_DIR/record.other")"
 
 # A package in a folder whose name holds &, ^ and parentheses, run from
-# there as a deployment tool runs it; here without its inf folder, on a
-# terminal whose VFD port was renamed by hand. (Not %: Wine's cmd drops it
-# from %~dp0, which Windows' keeps as it is.)
+# there as a deployment tool runs it, on a terminal whose VFD port was
+# renamed by hand. (Not %: Wine's cmd drops it from %~dp0, which Windows'
+# keeps as it is.)
 odd=$drive_c/'QRV (100) & ^ package'
 mkdir "$odd"
-cp "$package/qrvdeploy.cmd" "$package/qrvinst64.exe" "$package/qrvinst.exe" "$odd/"
+cp -R "$package/inf" "$package/qrvdeploy.cmd" "$package/qrvinst64.exe" "$package/qrvinst.exe" "$odd/"
 name_port "$(card_child_id 1)" COM9
 deploy odd "$odd" qrvdeploy.cmd
 commands[-1]='"C:\QRV (100) & ^ package\qrvdeploy.cmd"'
-expect_status 1603
-expect_output "$E2E_DIR/odd" "${BANNER}Using the INF files in C:\\windows\\inf
-$(check_lines 'driver installed' COM3 COM9 COM5 COM6)
-Exit status 2: the card is not set up: VFD port is not named COM4.
-qrvdeploy.cmd: there is no inf folder in C:\\QRV (100) & ^ package\\ to copy into C:\\windows\\inf; nothing was run.
-"
+expect_status 3010
+grep -qxF 'qrvdeploy.cmd: kept qrvinst64.exe, qrvdeploy.cmd and the files of C:\QRV (100) & ^ package\inf in C:\Program Files\qrvinst.' \
+  "$E2E_DIR/odd" || e2e_fail "the run from $odd kept nothing: $(< "$E2E_DIR/odd")"
+[[ $(tail -n 1 "$E2E_DIR/odd") == "qrvdeploy.cmd: recorded version $version in Apps & features ($record)." ]] ||
+  e2e_fail "the run from $odd ended with: $(tail -n 1 "$E2E_DIR/odd")"
 rm -r "$odd"
 
-# Wine cannot restart a port: the names take effect at the next restart.
+# The VFD port renamed by hand again is named by r; Wine cannot restart a
+# port: the names take effect at the next restart. A scratch folder left by
+# a run that was killed goes; one whose run still holds its lock open stays.
+name_port "$(card_child_id 1)" COM9
+mkdir "$logs/qrvdeploy.4242" "$logs/qrvdeploy.4343"
+: > "$logs/qrvdeploy.4242/qrvdeploy.lock"
+printf '@echo off\r\ncall :hold <"C:\\windows\\Logs\\Software\\qrvdeploy.4343\\qrvdeploy.lock"\r\nexit /b 0\r\n:hold\r\necho holding\r\n:wait\r\nif exist C:\\release exit /b 0\r\nping -n 2 127.0.0.1 >nul\r\ngoto wait\r\n' \
+  > "$drive_c/hold.cmd"
+: > "$logs/qrvdeploy.4343/qrvdeploy.lock"
+: > "$logs/qrvdeploy.4343/qrvdeploy.out"
+_e2e_start hold _e2e_run hold "$cmd_exe" /c 'C:\hold.cmd'
+await_output hold holding
 deploy reassign "$away" "$quoted" r
 expect_status 3010
 expect_strict_output "$E2E_DIR/reassign" "${BANNER}${REASSIGNED_ALL}" 3010
 expect_states "$(named_port_state 0 COM3 driver)" "$(named_port_state 1 COM4 driver)" \
   "$(named_port_state 2 COM5 driver)" "$(named_port_state 3 COM6 driver)" \
   "$(onboard_port_state)"
+[[ ! -e $logs/qrvdeploy.4242 ]] || e2e_fail "a run left the scratch folder of a killed run behind"
+[[ -e $logs/qrvdeploy.4343/qrvdeploy.out ]] || e2e_fail "a run removed the scratch output of a run that holds its lock"
+: > "$drive_c/release"
+finish_run hold
+rm -r "$logs/qrvdeploy.4343" "$drive_c/release" "$drive_c/hold.cmd"
 
 _e2e_reg delete "HKLM\\SYSTEM\\CurrentControlSet\\Enum\\$(card_child_id 1)\\Device Parameters" /f
 deploy reassign_missing_key "$away" "$quoted" r
@@ -504,13 +584,28 @@ Reassigning Serial Port C COM Port - [ OK ]
 expect_state "$(card_child_id 1)" \
   "$(card_child_id 1) | present | driver | name \"QRV 7310-zz5 VFD Port (COM4)\" | no Device Parameters"
 
+# u removes the card, the record and the kept folder.
 deploy uninstall "$package" qrvdeploy.cmd u
 expect_status 0
-expect_strict_output "$E2E_DIR/uninstall" "${BANNER}Uninstalling 7310-zz5 PCI Serial Port Drivers -  [ OK ] 
-" 0
+expect_output "$E2E_DIR/uninstall" "${BANNER}Uninstalling 7310-zz5 PCI Serial Port Drivers -  [ OK ] 
+Exit status 0: uninstalled; 6 devices of the card removed.
+qrvdeploy.cmd: removed the Apps & features record $record.
+"
 mapfile -t states < <(card_states absent)
 expect_states "${states[@]}" "$(onboard_port_state)"
 [[ ! -e $kept ]] || e2e_fail "qrvdeploy.cmd u left C:\\Program Files\\qrvinst behind"
+_e2e_wine record run reg query "$record" > /dev/null
+[[ $E2E_STATUS -ne 0 ]] || e2e_fail "qrvdeploy.cmd u left the record behind"
+
+# A keep of the exe that fails (a folder stands where the exe would go)
+# ends the run with 1603, said and logged, before anything is installed.
+mkdir -p "$kept/qrvinst64.exe"
+deploy keep_failed "$package" qrvdeploy.cmd
+expect_status 1603
+[[ $(tail -n 1 "$E2E_DIR/keep_failed") == 'qrvdeploy.cmd: could not keep qrvinst64.exe in C:\Program Files\qrvinst; nothing more was run.' ]] ||
+  e2e_fail "a failed keep ended with: $(tail -n 1 "$E2E_DIR/keep_failed")"
+grep -c '^Exit status' "$E2E_DIR/keep_failed" | grep -qx 1 || e2e_fail "after a failed keep the kit ran more: $(< "$E2E_DIR/keep_failed")"
+rm -r "$kept"
 
 # ---- the log ---------------------------------------------------------------
 
