@@ -13,7 +13,8 @@ source "$2"
 
 # The reassign mode waits this long after naming the ports; it costs no CPU.
 REASSIGN_PAUSE_MS=3000
-mapfile -t DEVICES < <(cut -f1 "$RESULTS" | sort -nu)
+mapfile -t DEVICES < <(awk -F'\t' '$2 !~ /r-other$/ { print $1 }' "$RESULTS" | sort -nu)
+mapfile -t OTHERS < <(awk -F'\t' '$2 == "r-other" { print $1 }' "$RESULTS" | sort -nu)
 FIRST=${DEVICES[0]} MIDDLE=${DEVICES[1]} LAST=${DEVICES[-1]}
 
 # median <devices> <mode> <wall|cpu>: over the timed runs.
@@ -46,6 +47,18 @@ for devices in "${DEVICES[@]}"; do
   done
 done
 
+for devices in "${OTHERS[@]}"; do
+  key=$devices,r-other
+  WALL[$key]=$(($(median "$devices" r-other wall) - REASSIGN_PAUSE_MS))
+  CPU[$key]=$(median "$devices" r-other cpu)
+  FLOOR_WALL[$key]=$(median "$devices" noop-r-other wall)
+  FLOOR_CPU[$key]=$(median "$devices" noop-r-other cpu)
+  ABOVE_WALL[$key]=$((WALL[$key] - FLOOR_WALL[$key]))
+  ABOVE_CPU[$key]=$((CPU[$key] - FLOOR_CPU[$key]))
+done
+# The card alone is the same machine for both kinds of other devices.
+ABOVE_CPU[$FIRST,r-other]=${ABOVE_CPU[$FIRST,r]}
+
 # per_device <mode> <from> <to>: CPU ms above the floor per further device
 # between two machines.
 per_device() { calc %.2f "(${ABOVE_CPU[$3,$1]} - ${ABOVE_CPU[$2,$1]}) / ($3 - $2)"; }
@@ -71,6 +84,7 @@ mode_name() {
     r) echo '`r` (reassign)' ;;
     u) echo '`u` (uninstall)' ;;
     probe4) echo "probe: \`r\`'s setup-API calls alone" ;;
+    r-other) echo '`r` beside devices of another class' ;;
   esac
 }
 
@@ -103,12 +117,13 @@ if ((${extra_growth#-} <= 20 || ${extra_growth#-} * 10 <= ABOVE_CPU[$LAST,r])); 
   extra_verdict="a fixed cost, the same within the noise on every machine (reading two
 more INF classes, loading newdev.dll and msports.dll and writing the four
 ports' names). The program adds nothing measurable per device to the
-setup-API calls it must make, reading every port's name included."
+setup-API calls it must make, reading every device's name included."
 else
   extra_verdict="$extra_growth ms more with $(grouped "$LAST") devices than on the card
 alone, more than a tenth of \`r\`'s cost there: what the program adds per
-device is reading each port's name once, three registry calls a device, to
-find a name that another device already holds."
+device is reading each device's name once, three registry calls and a
+status read a device, to find a name that another device already holds,
+whatever its class."
 fi
 
 cat << TEXT
@@ -167,10 +182,11 @@ alone and $(grouped "$MIDDLE") devices; every run's figures are listed at the en
 
 What the program itself does grows linearly: whatever the machine,
 install makes the same six driver-update calls, \`r\` takes one snapshot of
-the ports-class devices, walks it once reading every port's name and then
-once per child port (five times in all), and \`u\` takes that snapshot,
-walks it twice (the names, then the removals) and opens four snapshots of
-the card's two function classes. Each call then costs Wine time for the
+the ports-class devices and one set of every device of every class, reads
+each device's name once in that set and walks the snapshot once per child
+port, and \`u\` takes the snapshot and the set of every device, reads the
+names once, walks the snapshot for the removals and opens four snapshots
+of the card's two function classes. Each call then costs Wine time for the
 devices it looks through, and that is where growth beyond linear arises:
 
 - Wine's \`SetupDiEnumDeviceInfo\` finds the device at an index by stepping
@@ -188,6 +204,35 @@ devices it looks through, and that is where growth beyond linear arises:
 - Each install run makes Wine start \`explorer.exe /desktop\`, which fails
   without a display and ends: a fixed part of install's cost, not the
   program's doing.
+
+## Devices of other classes
+
+A COM name may be held by a device of any class: a modem, a Bluetooth
+link, a virtual COM port driver's ports. So \`r\` reads the name of every
+device of every class, present or not. Here the card shares the machine
+with $(grouped "${OTHERS[0]}") and $(grouped "${OTHERS[-1]}") devices of another setup class (the tests'
+modem class), every third of them named COM10, COM11 and so on, beside the
+same numbers of ports-class devices above. CPU above the floor, in
+milliseconds:
+
+| Other devices | \`r\` beside ports-class devices | \`r\` beside devices of another class |
+|--:|--:|--:|
+TEXT
+for devices in "$FIRST" "${OTHERS[@]}"; do
+  other=${ABOVE_CPU[$devices,r-other]}
+  printf '| %s | %s | %s |\n' "$devices" "${ABOVE_CPU[$devices,r]}" "$other"
+done
+cat << TEXT
+
+Per further device of the other class, $(per_device r-other "$FIRST" "${OTHERS[0]}") ms from the card alone to
+$(grouped "${OTHERS[0]}") devices and $(per_device r-other "${OTHERS[0]}" "${OTHERS[-1]}") ms from there to $(grouped "${OTHERS[-1]}"): a ratio of
+$(calc %.2f "$(per_device r-other "${OTHERS[0]}" "${OTHERS[-1]}") / $(per_device r-other "$FIRST" "${OTHERS[0]}")"), so the cost grows $(awk -v r="$(calc %.2f "$(per_device r-other "${OTHERS[0]}" "${OTHERS[-1]}") / $(per_device r-other "$FIRST" "${OTHERS[0]}")")" 'BEGIN {
+    print (r > 1.5 ? "faster than linearly" : r > 1.1 ? "slightly faster than linearly" \
+           : r < 0.9 ? "more slowly than linearly" : "linearly")
+  }'). With $(grouped "${OTHERS[-1]}") of them \`r\` costs
+${ABOVE_CPU[${OTHERS[-1]},r-other]} ms, against ${ABOVE_CPU[${OTHERS[-1]},r]} ms beside $(grouped "${OTHERS[-1]}") ports-class devices: those it
+also walks once per child port in the snapshot of the ports class, which
+devices of another class are not in.
 
 ## The program or Wine?
 
@@ -222,8 +267,13 @@ snapshot; the walks themselves cost about 5 ms there (above).
   (\`ACPI\\PNP0501\\0\`, \`ACPI\\PNP0501\\1\`, ..., hardware ID \`*PNP0501\`, each
   with a Device Parameters key) created by one \`qrvfixture create-many\`.
   Wine lists every registered device as present.
-- The three machines are measured in turns, run by run, so that a change in
-  the host's load falls on all of them alike.
+- The machines with devices of another class hold the card and, beside it,
+  100 or 1,000 devices of the tests' modem class (\`inf/qrvmodem.inf\`,
+  installed first with \`qrvfixture install-class\`), made by one
+  \`qrvfixture create-many\`, every third given a name by \`qrvfixture
+  name-many\`. They are measured for \`r\` alone, before the other series.
+- The machines of a series are measured in turns, run by run, so that a
+  change in the host's load falls on all of them alike.
 - Install, \`r\` and the probe: each machine has one wineserver for the whole
   series, started before its first run and ended after its last, and warmed
   by two untimed runs of the do-nothing exe, so that Wine's start-up in the
@@ -269,8 +319,11 @@ Milliseconds, in the order they were taken; \`r\`'s wall times with its pause.
 | Mode | Other devices | Wall | CPU |
 |---|--:|---|---|
 TEXT
-for mode in install noop-install r noop-r u noop-u probe4 noop-probe4 probe0 noop-probe0; do
-  for devices in "${DEVICES[@]}"; do
+for mode in install noop-install r noop-r u noop-u probe4 noop-probe4 probe0 noop-probe0 r-other \
+  noop-r-other; do
+  rows=("${DEVICES[@]}")
+  [[ $mode == *r-other ]] && rows=("${OTHERS[@]}")
+  for devices in "${rows[@]}"; do
     awk -F'\t' -v d="$devices" -v m="$mode" '$1 == d && $2 == m {
         wall = wall sep $4; cpu = cpu sep $5; sep = ", "
       } END { printf "| %s | %s | %s | %s |\n", m, d, wall, cpu }' "$RESULTS"

@@ -3,7 +3,9 @@
 # on the card alone and with 100 and 1,000 other present ports-class
 # devices, beside a do-nothing exe of the same architecture (Wine's own
 # per-process floor), and beside the reassign mode a probe that makes only
-# its setup-API calls. Writes docs/performance.md. Not part of the tests.
+# its setup-API calls; and what the reassign mode costs beside 100 and
+# 1,000 devices of another class, a third of them holding COM names.
+# Writes docs/performance.md. Not part of the tests.
 #
 #   bash bench/run.sh
 #
@@ -23,6 +25,9 @@ load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 RUNS=${BENCH_RUNS:-7}
 PRESET=${BENCH_PRESET:-win64}
 DEVICE_COUNTS=(0 100 1000)
+# Machines with the card and devices of another setup class than the
+# ports (the tests' modem class), every third named COM10, COM11, ...
+OTHER_COUNTS=(100 1000)
 # Run in one live server per machine; u needs a fresh machine every run.
 SERIES_MODES=(install r probe0 probe4)
 
@@ -77,10 +82,25 @@ make_machine() {
   MACHINE[$1]=$WINEPREFIX
 }
 
-# use_machine <n>: the machine the next runs go to.
+# make_other_machine <n>: the card and <n> devices of another class, a
+# third of them with port names.
+make_other_machine() {
+  e2e_begin "machine-other-$1"
+  provision_card
+  provision_modem 'USB\VID_0572&PID_1329\first'
+  _e2e_fixture create-many 'C:\qrvtest\qrvmodem.inf' 'USB\VID_0572&PID_1329\' \
+    'USB\VID_0572&PID_1329' "$(($1 - 1))" > /dev/null
+  _e2e_fixture name-many 'USB\VID_0572&PID_1329\' "$(($1 - 1))" 3 10 > /dev/null
+  _e2e_end_wineserver "$WINEPREFIX"
+  trap bench_end EXIT
+  MACHINE[other$1]=$WINEPREFIX
+}
+
+# use_machine <n> [other]: the machine the next runs go to: the card and
+# <n> other ports-class devices, or <n> devices of another class.
 use_machine() {
   DEVICES=$1
-  export WINEPREFIX=${MACHINE[$1]}
+  export WINEPREFIX=${MACHINE[${2:-}$1]}
 }
 
 # fresh_copy <n>: a fresh copy of the machine, for one uninstall run. Its
@@ -162,7 +182,7 @@ expected_output() {
     probe0) echo 0 ;;
     probe4) echo $((DEVICES + 4)) ;;
     install) printf '%sInstalling 7310-zz5 PCI Serial Port Drivers -  [ OK ]\n' "$BANNER" ;;
-    r) printf '%s%s' "$BANNER" "$REASSIGNED_ALL" ;;
+    r | r-other) printf '%s%s' "$BANNER" "$REASSIGNED_ALL" ;;
     u) printf '%sUninstalling 7310-zz5 PCI Serial Port Drivers -  [ OK ] \n' "$BANNER" ;;
   esac
 }
@@ -178,6 +198,7 @@ run_once() {
     noop) program=$NOOP ;;
     probe?) program=$PROBE args=("$PORTS_INF" "${mode#probe}") ;;
     r | u) args=("$mode") ;;
+    r-other) args=(r) ;;
   esac
   local server_before server_after real user sys status=0
   settle
@@ -226,10 +247,26 @@ for devices in "${DEVICE_COUNTS[@]}"; do
   e2e_log "machine: the card and $devices other ports-class devices"
   make_machine "$devices"
 done
+for devices in "${OTHER_COUNTS[@]}"; do
+  e2e_log "machine: the card and $devices devices of another class"
+  make_other_machine "$devices"
+done
 for devices in "${DEVICE_COUNTS[@]}"; do
   use_machine "$devices"
   start_server
 done
+for devices in "${OTHER_COUNTS[@]}"; do
+  use_machine "$devices" other
+  start_server
+done
+e2e_log "r-other: a warm-up and $RUNS timed runs on each machine with devices of another class"
+for ((run = 0; run <= RUNS; run++)); do
+  for devices in "${OTHER_COUNTS[@]}"; do
+    use_machine "$devices" other
+    timed_pair r-other "$run"
+  done
+done
+for devices in "${OTHER_COUNTS[@]}"; do stop_server "${MACHINE[other$devices]}"; done
 for mode in "${SERIES_MODES[@]}"; do
   e2e_log "$mode: a warm-up and $RUNS timed runs on each machine"
   for ((run = 0; run <= RUNS; run++)); do
