@@ -966,8 +966,10 @@ LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type
   return ERROR_SUCCESS;
 }
 
-// Opens an existing key under HKEY_LOCAL_MACHINE; a device's hardware key
-// only for the rights its security grants.
+// Opens an existing key under HKEY_LOCAL_MACHINE ("RegOpenKeyExA": a key
+// that does not exist gives ERROR_FILE_NOT_FOUND); a device's hardware key
+// only for the rights its security grants ("Registry Key Security and
+// Access Rights").
 LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) {
   if (const auto fault =
           Enter("RegOpenKeyExA", {sim::KeyName(key), sim::Text(subKey), sim::Number(options),
@@ -1029,6 +1031,8 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DW
   return ERROR_SUCCESS;
 }
 
+// Deletes a value of an open key; one that is not there gives
+// ERROR_FILE_NOT_FOUND ("RegDeleteValueA").
 LONG RegDeleteValueA(HKEY key, LPCSTR valueName) {
   if (const auto fault = Enter("RegDeleteValueA", {sim::KeyName(key), sim::Text(valueName)}))
     return static_cast<LONG>(*fault);
