@@ -178,6 +178,10 @@ void KeysRefuseAllAccess(sim::Machine& m) {
 
 // Without the database the Ports class installer gives no number back
 // either.
+// The VFD port's name cannot be written (the fourth write: each port's
+// restart is first recorded as owed).
+void VfdNameRefused(sim::Machine& m) { m.FailCall("RegSetValueExA", 4, ERROR_ACCESS_DENIED); }
+
 void DatabaseClosed(sim::Machine& m) {
   m.FailCall("ComDBOpen", 1, ERROR_ACCESS_DENIED);
   m.portsClassInstallerReleases = false;
@@ -226,6 +230,10 @@ TEST(ComNames, ReassignSkipsANameAnotherDeviceHolds) {
        "2: reassign failed for VFD; COM4 is held by the VirtualComPorts device " + kVirtualPort +
            ", not plugged in.",
        "1 3 4 5 6 8 | COM3 COM8 COM5 COM6 COM1"},
+      // The numbers are claimed and released before the name is written:
+      // a name that is refused puts them back.
+      {"a name that cannot be written leaves the numbers as they were", VfdNameRefused, "r",
+       "2: reassign failed for VFD.", "1 3 5 6 8 | COM3 COM8 COM5 COM6 COM1"},
       {"the ports' keys refuse KEY_ALL_ACCESS", KeysRefuseAllAccess, "r",
        "0: all four ports reassigned.", "1 3 4 5 6 | COM3 COM4 COM5 COM6 COM1"},
       {"the card's own port, left in another slot, holds COM4", LeftBehindHoldsCom4, "r",
